@@ -1,0 +1,4 @@
+#include "common/module.h"
+
+HINSTANCE gModule;
+wchar_t gText[kPathChars];

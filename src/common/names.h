@@ -1,0 +1,81 @@
+// Names, texts and numbers that the plug-in shares with the host, the editor
+// and the platform. Each is written here once.
+#pragma once
+
+#include <windows.h>
+
+// Buffer sizes in wide characters, terminator included.
+inline constexpr int kPathChars = 260;
+inline constexpr int kCommandLineChars = 512;
+
+// Window classes and titles.
+inline constexpr wchar_t kEditorClass[] = L"Velnote4";  // the editor main window's and the container's
+inline constexpr wchar_t kDialogClass[] = L"#32770";
+inline constexpr wchar_t kEditorDialogTitle[] = L"Velnote";
+inline constexpr wchar_t kTotalCommanderClass[] = L"TTOTAL_CMD";
+inline constexpr wchar_t kFreeCommanderClass[] = L"FreeCommanderXE.SingleInst.1";
+// Focus classes for which the digits, N and P are handed over to the host.
+inline constexpr wchar_t kHandOverClasses[][14] = {L"Window", L"TLister", L"TfcViewerForm"};
+
+// Editor commands, sent as WM_COMMAND with lParam 0.
+inline constexpr WPARAM kCmdF4 = 4216;              // also sent once after embedding
+inline constexpr WPARAM kCmdAfterEmbedding = 4104;  // sent right after kCmdF4
+inline constexpr WPARAM kCmdPrint = 4108;
+inline constexpr UINT kCmdMenuItemToDisable = 4109;
+inline constexpr WPARAM kCmdCopy = 4154;
+inline constexpr WPARAM kCmdSelectAll = 4157;
+inline constexpr WPARAM kCmdSearchWithFlags = 4158;
+inline constexpr WPARAM kCmdSearchNoFlags = 4159;
+
+// Host lister commands and results.
+inline constexpr int kHostCmdCopy = 1;       // lc_copy
+inline constexpr int kHostCmdSelectAll = 3;  // lc_selectall
+inline constexpr int kListerOk = 0;
+inline constexpr int kListerError = 1;
+
+// Files, settings and the command line.
+inline constexpr wchar_t kSettingsFileName[] = L"velnote.ini";
+inline constexpr wchar_t kSettingsSection[] = L"Options";
+inline constexpr wchar_t kAskOpenBinFileKey[] = L"AskOpenBinFile";
+inline constexpr wchar_t kDefaultEditor32[] = L"Velnote\\Velnote.exe";
+inline constexpr wchar_t kDefaultEditor64[] = L"Velnote64\\Velnote.exe";
+#ifdef _WIN64
+inline constexpr wchar_t kEditorPathKey[] = L"path64";
+inline constexpr const wchar_t* kDefaultEditor = kDefaultEditor64;
+#else
+inline constexpr wchar_t kEditorPathKey[] = L"path";
+inline constexpr const wchar_t* kDefaultEditor = kDefaultEditor32;
+#endif
+inline constexpr wchar_t kEditorExeName[] = L"Velnote.exe";
+inline constexpr wchar_t kListerModeSettings[] = L"VelnoteL.ini";
+inline constexpr wchar_t kQuickViewModeSettings[] = L"VelnoteQ.ini";
+inline constexpr wchar_t kListerModeArgument[] = L"/Ini(\"%a\\VelnoteL.ini\")";
+inline constexpr wchar_t kQuickViewModeArgument[] = L"/Ini(\"%a\\VelnoteQ.ini\")";
+
+// The host's own settings.
+inline constexpr wchar_t kHostSettingsVariable[] = L"COMMANDER_INI";
+inline constexpr wchar_t kHostListerSection[] = L"Lister";
+inline constexpr wchar_t kHostMaximizedKey[] = L"Maximized";
+
+// Registry keys under HKEY_CURRENT_USER removed when a viewer closes, child first.
+inline constexpr wchar_t kViewRegistryKey[] = L"Software\\DA74\\View64";
+inline constexpr wchar_t kViewRegistryParentKey[] = L"Software\\DA74";
+
+// Container window properties that hold the editor's two hooks until the viewer closes.
+inline constexpr wchar_t kKeyboardHookProperty[] = L"Velnote.KeyboardHook";
+inline constexpr wchar_t kMouseHookProperty[] = L"Velnote.MouseHook";
+
+// Messages shown to the user, and the two editor command lines; %s stands for a text.
+inline constexpr wchar_t kCannotCreateSettingsFormat[] = L"I can't create a file %s. Default paths will be used  %s, %s";
+inline constexpr wchar_t kCannotFindEditorFormat[] = L"I can't find the %s in the path specified in the file %s";
+inline constexpr wchar_t kCommandLineFormat[] = L"%s %s /B+ \"%s\"%s";
+inline constexpr wchar_t kCommandLineAskBinaryFormat[] = L"%s %s \"%s\"%s";  // leaves out /B+
+
+// Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
+inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};
+
+// Input hooks.
+inline constexpr LONG kDismissingControlId = 2;  // focused dialog control that lets the hooks close the dialog
+inline constexpr int kHandOverMenuItems = 7;     // menu bar items the host needs beyond which N and P are handed over
+// Marks the hooks' own synthetic clicks, so that their release does not start a dismissal again.
+inline constexpr ULONG_PTR kSyntheticClickMark = 0x564E4F54;  // "VNOT"

@@ -1,0 +1,108 @@
+#include "hosting/container_window.h"
+
+#include "common/module.h"
+#include "common/text.h"
+
+// The window wait gives up on an arrow key, so keys still held or pressed from before
+// the viewer opened are released here, before the editor starts.
+static void ReleaseArrowKeys() {
+    for (int key : kArrowKeys)
+        while (GetAsyncKeyState(key) != 0)
+            keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+}
+
+static void FitEditorToClient(HWND container) {
+    HWND editor = GetWindow(container, GW_CHILD);
+    if (editor == nullptr)
+        return;
+    RECT client;
+    GetClientRect(container, &client);
+    SetWindowPos(editor, nullptr, client.left, client.top, client.right - client.left, client.bottom - client.top, 0);
+}
+
+// An editor dialog that is open when the viewer gets the focus keeps it.
+static LRESULT OnContainerFocus(HWND container, WPARAM wParam, LPARAM lParam) {
+    HWND dialog = FindWindowW(kDialogClass, nullptr);
+    if (dialog == nullptr)
+        return DefWindowProcW(container, WM_SETFOCUS, wParam, lParam);
+    if (ClassNameIs(GetParent(dialog), kEditorClass))
+        SetFocus(dialog);
+    return 0;
+}
+
+static void FocusEditor(HWND editor) {
+    SetForegroundWindow(editor);
+    SetFocus(editor);
+}
+
+// Keys that reach the container itself go on to the editor, which expects lParam 0.
+// Without an editor inside, nothing is sent, focused or injected anywhere else.
+static LRESULT OnContainerKey(HWND container, WPARAM key, LPARAM lParam) {
+    HWND editor = GetWindow(container, GW_CHILD);
+    switch (key) {
+    case VK_TAB:
+        if (editor && IsKeyDown(GetKeyState(VK_CONTROL)))
+            FocusEditor(editor);
+        break;
+    case 'W':
+        if (IsKeyDown(GetKeyState(VK_CONTROL)))
+            return 1;
+        [[fallthrough]];
+    case VK_RETURN:
+        if (IsKeyDown(GetKeyState(VK_MENU)))
+            return 1;
+        break;
+    case VK_NEXT:
+    case VK_DOWN:
+        if (editor && IsKeyDown(GetKeyState(static_cast<int>(key)))) {
+            FocusEditor(editor);
+            keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+        }
+        break;
+    case VK_F4:
+        if (editor && !IsKeyDown(GetKeyState(VK_CONTROL)) && IsKeyDown(GetKeyState(VK_F4)))
+            SendMessageW(editor, WM_COMMAND, kCmdF4, 0);
+        return 1;
+    }
+    if (editor)
+        PostMessageW(editor, WM_KEYDOWN, key, 0);
+    return DefWindowProcW(container, WM_KEYDOWN, key, lParam);
+}
+
+static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE:
+        ReleaseArrowKeys();
+        return DefWindowProcW(wnd, msg, wParam, lParam);
+    case WM_SIZE:
+        FitEditorToClient(wnd);
+        return DefWindowProcW(wnd, msg, wParam, lParam);
+    case WM_SETFOCUS:
+        return OnContainerFocus(wnd, wParam, lParam);
+    case WM_KEYDOWN:
+        return OnContainerKey(wnd, wParam, lParam);
+    default:
+        return DefWindowProcW(wnd, msg, wParam, lParam);
+    }
+}
+
+// Registered again on every load; from the second load on in a host process the class
+// exists already and the registration fails harmlessly.
+void RegisterContainerClass() {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_PARENTDC | CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = ContainerWindowProc;
+    windowClass.hInstance = gModule;
+    windowClass.hIcon = LoadIconW(nullptr, IDI_WINLOGO);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kEditorClass;
+    windowClass.hIconSm = LoadIconW(nullptr, IDI_WINLOGO);
+    RegisterClassExW(&windowClass);
+}
+
+// Created with zero size: the host sizes the window it gets back.
+HWND CreateContainerWindow(HWND listerWindow) {
+    return CreateWindowExW(0, kEditorClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, listerWindow,
+                           nullptr, gModule, nullptr);
+}

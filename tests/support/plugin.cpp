@@ -1,0 +1,95 @@
+#include "support/plugin.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+
+std::wstring WindowsPath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return path;
+}
+
+std::wstring BuiltPluginFile() {
+    return WindowsPath(VELNOTE_PLUGIN_FILE);
+}
+
+std::wstring MakeTempDirectory(const wchar_t* prefix) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    for (unsigned attempt = 0;; ++attempt) {
+        std::wstring directory = std::wstring(temp) + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(GetTickCount() + attempt);
+        if (CreateDirectoryW(directory.c_str(), nullptr))
+            return directory + L"\\";
+    }
+}
+
+void RemoveDirectoryTree(const std::wstring& directory) {
+    std::wstring from = directory;
+    if (!from.empty() && from.back() == L'\\')
+        from.pop_back();
+    from.push_back(L'\0');  // SHFileOperation takes a double-terminated list
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
+}
+
+template <typename Function>
+static void Bind(HMODULE module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    EXPECT_NE(function, nullptr) << name;
+}
+
+Plugin LoadPluginCopy() {
+    Plugin plugin;
+    plugin.directory = MakeTempDirectory(L"velnote-plugin");
+    std::wstring file = plugin.directory + L"Velnote.wlx64";
+    EXPECT_TRUE(CopyFileW(BuiltPluginFile().c_str(), file.c_str(), TRUE)) << "copy of the built plug-in";
+    plugin.module = LoadLibraryW(file.c_str());
+    EXPECT_NE(plugin.module, nullptr) << "LoadLibraryW, error " << GetLastError();
+    if (plugin.module == nullptr)
+        return plugin;
+    Bind(plugin.module, "ListLoad", plugin.listLoad);
+    Bind(plugin.module, "ListLoadW", plugin.listLoadW);
+    Bind(plugin.module, "ListGetDetectString", plugin.listGetDetectString);
+    Bind(plugin.module, "ListCloseWindow", plugin.listCloseWindow);
+    Bind(plugin.module, "ListSearchText", plugin.listSearchText);
+    Bind(plugin.module, "ListSearchTextW", plugin.listSearchTextW);
+    Bind(plugin.module, "ListPrint", plugin.listPrint);
+    Bind(plugin.module, "ListSendCommand", plugin.listSendCommand);
+    return plugin;
+}
+
+void UnloadPlugin(Plugin& plugin) {
+    if (plugin.module)
+        FreeLibrary(plugin.module);
+    plugin.module = nullptr;
+    if (!plugin.directory.empty())
+        RemoveDirectoryTree(plugin.directory);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
+        bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "create " << std::string(path.begin(), path.end());
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}

@@ -1,0 +1,38 @@
+// Loading the plug-in the way the host does: a fresh copy in a plug-in folder of its own,
+// reached only through its exports.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "lister/exports.h"
+
+struct Plugin {
+    HMODULE module = nullptr;
+    std::wstring directory;  // the plug-in folder, with a trailing backslash
+    decltype(&ListLoad) listLoad = nullptr;
+    decltype(&ListLoadW) listLoadW = nullptr;
+    decltype(&ListGetDetectString) listGetDetectString = nullptr;
+    decltype(&ListCloseWindow) listCloseWindow = nullptr;
+    decltype(&ListSearchText) listSearchText = nullptr;
+    decltype(&ListSearchTextW) listSearchTextW = nullptr;
+    decltype(&ListPrint) listPrint = nullptr;
+    decltype(&ListSendCommand) listSendCommand = nullptr;
+};
+
+// The built 64-bit plug-in file, as a Windows path.
+std::wstring BuiltPluginFile();
+// A Windows path for a path of the build machine.
+std::wstring WindowsPath(const std::string& unixPath);
+
+// A new, empty folder below the temporary folder, with a trailing backslash.
+std::wstring MakeTempDirectory(const wchar_t* prefix);
+void RemoveDirectoryTree(const std::wstring& directory);
+
+// Copies the plug-in into a new folder and loads it from there. Fails the test on error.
+Plugin LoadPluginCopy();
+void UnloadPlugin(Plugin& plugin);
+
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
