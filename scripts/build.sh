@@ -5,10 +5,12 @@ cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}"
 
+# VELNOTE_BUILD_ROOT names another build folder, so that several builds can live side by side.
+root="${VELNOTE_BUILD_ROOT:-build}"
 for preset in win32 win64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$(nproc)"
+    cmake --preset "$preset" -B "$root/$preset" >/dev/null
+    cmake --build "$root/$preset" -j "$(nproc)"
 done
 mkdir -p dist
-cp build/win32/src/Velnote.wlx build/win64/src/Velnote.wlx64 dist/
+cp "$root/win32/src/Velnote.wlx" "$root/win64/src/Velnote.wlx64" dist/
 ls -l dist

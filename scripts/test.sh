@@ -6,10 +6,11 @@ cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
-# VELNOTE_TEST_BUILD names another build folder, so that several test beds can live side by side.
-build="${VELNOTE_TEST_BUILD:-build/tests}"
+# VELNOTE_BUILD_ROOT names another build folder, so that several test beds can live side by side.
+root="${VELNOTE_BUILD_ROOT:-build}"
+build="$root/tests"
 scripts/build.sh
-cmake --preset tests -B "$build" >/dev/null
+cmake --preset tests -B "$build" -DVELNOTE_WLX32="$PWD/$root/win32/src/Velnote.wlx" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # One Wine prefix inside the build folder, with the null display driver (no X server),
