@@ -3,12 +3,13 @@
 #include "hooks/dialog_dismissal.h"
 #include "hooks/hooks.h"
 
-// For a control of an editor dialog this is the editor main window; when the target's
-// grandparent is a host main window, its first child stands in, so that the outer root
-// window is the host main window itself.
+// The system makes the top-level window above the embedded editor the owner of the
+// editor's dialogs: the lister window in lister mode, the host main window in quick view.
+// For a control of such a dialog that window is the anchor, and its first child stands in
+// for it, so that the outer root window is that window itself.
 static HWND AnchorWindow(HWND target) {
     HWND anchor = GetParent(GetParent(target));
-    return IsHostMainWindow(anchor) ? GetWindow(anchor, GW_CHILD) : anchor;
+    return GetAncestor(anchor, GA_ROOT) == anchor ? GetWindow(anchor, GW_CHILD) : anchor;
 }
 
 // A release of the left button in an editor dialog answers it as Enter does.

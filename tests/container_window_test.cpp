@@ -1,0 +1,319 @@
+// The container window procedure, called directly message by message, on the container
+// that the real ListLoadW made with the stand-in editor window embedded as its first child.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/names.h"
+#include "support/captured_procs.h"
+#include "support/plugin_fakes.h"
+#include "support/recorder.h"
+
+namespace {
+
+constexpr LRESULT kDefault = 0;  // what DefWindowProcW gives for the messages used here
+constexpr LRESULT kSwallowed = 1;
+constexpr LPARAM kKeyData = 0x001C0001;  // repeat count 1, a scan code: never forwarded
+
+Entry Posted(WPARAM key) { return {"PostMessageW", "editor", WM_KEYDOWN, key, 0}; }
+Entry Received(WPARAM key) { return {"editor", "", WM_KEYDOWN, key, 0}; }
+Entry KeyDownInjected(WPARAM key) { return {"keybd_event", "", 0, key, 0}; }
+Entry KeyUpInjected(WPARAM key) { return {"keybd_event", "", KEYEVENTF_KEYUP, key, 0}; }
+const Entry kEditorToFront = {"SetForegroundWindow", "editor"};
+const Entry kFocusToEditor = {"SetFocus", "editor"};
+const Entry kF4CommandSent = {"SendMessageW", "editor", WM_COMMAND, kCmdF4, 0};
+const Entry kF4CommandReceived = {"editor", "", WM_COMMAND, kCmdF4, 0};
+
+class ContainerWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        lister_ = CreateRecordedWindow(L"TLister", L"Lister", WS_OVERLAPPEDWINDOW, nullptr, "lister");
+        procs_ = CaptureProcs(lister_);
+        ASSERT_NE(procs_.containerProc, nullptr);
+        fakes_ = std::make_unique<PluginFakes>(procs_.plugin.module);
+        ClearRecorded();
+    }
+    void TearDown() override {
+        fakes_.reset();
+        ReleaseProcs(procs_);
+        DestroyWindow(lister_);
+    }
+    LRESULT Call(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        LRESULT result = procs_.containerProc(wnd, message, wParam, lParam);
+        PumpMessages();
+        return result;
+    }
+    // A second container of the plug-in's class, with no editor inside.
+    HWND CreateEmptyContainer() {
+        HWND wnd = CreateWindowExW(0, kEditorClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, lister_, nullptr,
+                                   procs_.plugin.module, nullptr);
+        EXPECT_NE(wnd, nullptr);
+        NameWindow(wnd, "empty container");
+        return wnd;
+    }
+
+    HWND lister_ = nullptr;
+    CapturedProcs procs_;
+    std::unique_ptr<PluginFakes> fakes_;
+};
+
+struct KeyRow {
+    const char* name;
+    WPARAM key;
+    std::vector<int> held;  // down as GetKeyState reads them; GetAsyncKeyState reads every key up
+    LRESULT result;
+    std::vector<Entry> expected;
+};
+
+TEST_F(ContainerWindow, KeysReachingTheContainerGoOnToTheEditorAfterTheirOwnSteps) {
+    const KeyRow rows[] = {
+        {"Tab", VK_TAB, {}, kDefault, {Posted(VK_TAB), Received(VK_TAB)}},
+        {"Ctrl+Tab", VK_TAB, {VK_CONTROL}, kDefault,
+         {kEditorToFront, kFocusToEditor, Posted(VK_TAB), Received(VK_TAB)}},
+        {"Alt+Tab", VK_TAB, {VK_MENU}, kDefault, {Posted(VK_TAB), Received(VK_TAB)}},
+        {"Enter", VK_RETURN, {}, kDefault, {Posted(VK_RETURN), Received(VK_RETURN)}},
+        {"Ctrl+Enter", VK_RETURN, {VK_CONTROL}, kDefault, {Posted(VK_RETURN), Received(VK_RETURN)}},
+        {"Alt+Enter", VK_RETURN, {VK_MENU}, kSwallowed, {}},
+        {"Page Down held", VK_NEXT, {VK_NEXT}, kDefault,
+         {kEditorToFront, kFocusToEditor, KeyDownInjected(VK_NEXT), Posted(VK_NEXT), Received(VK_NEXT)}},
+        {"Page Down no longer held", VK_NEXT, {}, kDefault, {Posted(VK_NEXT), Received(VK_NEXT)}},
+        {"Down held", VK_DOWN, {VK_DOWN}, kDefault,
+         {kEditorToFront, kFocusToEditor, KeyDownInjected(VK_DOWN), Posted(VK_DOWN), Received(VK_DOWN)}},
+        {"Down no longer held", VK_DOWN, {}, kDefault, {Posted(VK_DOWN), Received(VK_DOWN)}},
+        {"Down while only Page Down is held", VK_DOWN, {VK_NEXT}, kDefault, {Posted(VK_DOWN), Received(VK_DOWN)}},
+        {"W", 'W', {}, kDefault, {Posted('W'), Received('W')}},
+        {"Shift+W", 'W', {VK_SHIFT}, kDefault, {Posted('W'), Received('W')}},
+        {"Ctrl+W", 'W', {VK_CONTROL}, kSwallowed, {}},
+        {"Alt+W", 'W', {VK_MENU}, kSwallowed, {}},
+        {"Ctrl+Alt+W", 'W', {VK_CONTROL, VK_MENU}, kSwallowed, {}},
+        {"F4", VK_F4, {VK_F4}, kSwallowed, {kF4CommandSent, kF4CommandReceived}},
+        {"Alt+F4", VK_F4, {VK_F4, VK_MENU}, kSwallowed, {kF4CommandSent, kF4CommandReceived}},
+        {"Ctrl+F4", VK_F4, {VK_F4, VK_CONTROL}, kSwallowed, {}},
+        {"F4 no longer held", VK_F4, {}, kSwallowed, {}},
+        {"Page Up held, with every modifier", VK_PRIOR, {VK_PRIOR, VK_CONTROL, VK_MENU, VK_SHIFT}, kDefault,
+         {Posted(VK_PRIOR), Received(VK_PRIOR)}},
+        {"Up held, with every modifier", VK_UP, {VK_UP, VK_CONTROL, VK_MENU, VK_SHIFT}, kDefault,
+         {Posted(VK_UP), Received(VK_UP)}},
+        {"A, with every modifier", 'A', {'A', VK_CONTROL, VK_MENU, VK_SHIFT}, kDefault, {Posted('A'), Received('A')}},
+        {"Escape", VK_ESCAPE, {VK_ESCAPE}, kDefault, {Posted(VK_ESCAPE), Received(VK_ESCAPE)}},
+    };
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptKeys(row.held, {});
+        ScriptFocus(nullptr);
+        ClearRecorded();
+        EXPECT_EQ(Call(procs_.container, WM_KEYDOWN, row.key, kKeyData), row.result);
+        EXPECT_SEQUENCE(row.expected);
+    }
+}
+
+// The key state that counts is the thread's, as of the message: a key that is physically
+// down but was not down for this message changes nothing.
+TEST_F(ContainerWindow, ModifiersAreReadAsOfTheMessageNotPhysically) {
+    const KeyRow rows[] = {
+        {"Tab, Ctrl physically down", VK_TAB, {VK_CONTROL}, kDefault, {Posted(VK_TAB), Received(VK_TAB)}},
+        {"Enter, Alt physically down", VK_RETURN, {VK_MENU}, kDefault, {Posted(VK_RETURN), Received(VK_RETURN)}},
+        {"W, Ctrl physically down", 'W', {VK_CONTROL}, kDefault, {Posted('W'), Received('W')}},
+        {"Page Down physically down", VK_NEXT, {VK_NEXT}, kDefault, {Posted(VK_NEXT), Received(VK_NEXT)}},
+        {"F4 physically down", VK_F4, {VK_F4}, kSwallowed, {}},
+    };
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptKeys({}, row.held);
+        ClearRecorded();
+        EXPECT_EQ(Call(procs_.container, WM_KEYDOWN, row.key, kKeyData), row.result);
+        EXPECT_SEQUENCE(row.expected);
+    }
+}
+
+TEST_F(ContainerWindow, AForwardedKeyCarriesLParamZeroWhateverCameWithIt) {
+    const LPARAM keyData[] = {0, 0x00010001, 0x001C0005, 0x401C7FFF, static_cast<LPARAM>(0xC11C0001u), -1};
+    for (LPARAM lParam : keyData) {
+        SCOPED_TRACE(lParam);
+        ScriptKeys({VK_NEXT}, {});
+        ClearRecorded();
+        EXPECT_EQ(Call(procs_.container, WM_KEYDOWN, VK_NEXT, lParam), kDefault);
+        EXPECT_SEQUENCE(std::vector<Entry>(
+            {kEditorToFront, kFocusToEditor, KeyDownInjected(VK_NEXT), Posted(VK_NEXT), Received(VK_NEXT)}));
+    }
+}
+
+TEST_F(ContainerWindow, OnlyKeyDownMessagesAreActedOn) {
+    ScriptKeys({VK_F4, VK_NEXT, VK_CONTROL}, {});
+    EXPECT_EQ(Call(procs_.container, WM_KEYUP, VK_F4, 0xC0000001), kDefault);
+    EXPECT_EQ(Call(procs_.container, WM_KEYUP, VK_NEXT, 0xC0000001), kDefault);
+    EXPECT_EQ(Call(procs_.container, WM_SYSKEYDOWN, 'W', 0), kDefault);
+    EXPECT_EQ(Call(procs_.container, WM_CHAR, L'w', 1), kDefault);
+    EXPECT_SEQUENCE(std::vector<Entry>{});
+}
+
+// Without an editor inside there is nobody to send, post or hand the focus to: the null
+// first child must not turn into a post to this thread's queue or a focus taken away.
+TEST_F(ContainerWindow, KeysWithNoEditorInsideTouchNoOtherWindow) {
+    HWND empty = CreateEmptyContainer();
+    ASSERT_EQ(GetWindow(empty, GW_CHILD), nullptr);
+    const KeyRow rows[] = {
+        {"Tab", VK_TAB, {}, kDefault, {}},
+        {"Ctrl+Tab", VK_TAB, {VK_CONTROL}, kDefault, {}},
+        {"Enter", VK_RETURN, {}, kDefault, {}},
+        {"Alt+Enter", VK_RETURN, {VK_MENU}, kSwallowed, {}},
+        {"Page Down held", VK_NEXT, {VK_NEXT}, kDefault, {}},
+        {"Down held", VK_DOWN, {VK_DOWN}, kDefault, {}},
+        {"W", 'W', {}, kDefault, {}},
+        {"Ctrl+W", 'W', {VK_CONTROL}, kSwallowed, {}},
+        {"Alt+W", 'W', {VK_MENU}, kSwallowed, {}},
+        {"F4", VK_F4, {VK_F4}, kSwallowed, {}},
+        {"A", 'A', {'A'}, kDefault, {}},
+    };
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptKeys(row.held, {});
+        ScriptFocus(lister_);
+        ClearRecorded();
+        EXPECT_EQ(procs_.containerProc(empty, WM_KEYDOWN, row.key, kKeyData), row.result);
+        MSG threadMessage;
+        EXPECT_FALSE(PeekMessageW(&threadMessage, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+            << "a message was posted to the thread";
+        PumpMessages();
+        EXPECT_SEQUENCE(row.expected);
+        EXPECT_EQ(ScriptedFocus(), lister_);
+    }
+    DestroyWindow(empty);
+}
+
+struct ArrowRow {
+    const char* name;
+    std::vector<std::pair<int, std::vector<SHORT>>> reads;  // GetAsyncKeyState results per key, then up
+    std::vector<Entry> expected;
+};
+
+const SHORT kHeld = static_cast<SHORT>(0x8000);
+const SHORT kPressedSinceLastQuery = 1;
+
+const ArrowRow kArrowRows[] = {
+    {"no arrow key held", {}, {}},
+    {"Down held for three queries",
+     {{VK_DOWN, {kHeld, kHeld, kHeld}}},
+     {KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN)}},
+    {"Up only pressed since the last query", {{VK_UP, {kPressedSinceLastQuery}}}, {KeyUpInjected(VK_UP)}},
+    {"Left held and pressed", {{VK_LEFT, {static_cast<SHORT>(0x8001)}}}, {KeyUpInjected(VK_LEFT)}},
+    {"all four, given in reverse", {{VK_RIGHT, {kHeld}}, {VK_LEFT, {kHeld}}, {VK_DOWN, {kHeld}}, {VK_UP, {kHeld}}},
+     {KeyUpInjected(VK_UP), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_LEFT), KeyUpInjected(VK_RIGHT)}},
+    {"a key is not looked at again once it read up", {{VK_UP, {kHeld, 0, kHeld, kHeld}}}, {KeyUpInjected(VK_UP)}},
+    {"other keys held", {{VK_NEXT, {kHeld}}, {VK_CONTROL, {kHeld}}, {VK_ESCAPE, {kHeld}}}, {}},
+};
+
+void ScriptArrowRow(const ArrowRow& row) {
+    ScriptKeys({}, {});
+    for (const auto& [key, reads] : row.reads)
+        ScriptAsyncReads(key, reads);
+}
+
+TEST_F(ContainerWindow, CreationReleasesArrowKeysStillHeld) {
+    for (const ArrowRow& row : kArrowRows) {
+        SCOPED_TRACE(row.name);
+        ScriptArrowRow(row);
+        ClearRecorded();
+        CREATESTRUCTW creation = {};
+        EXPECT_EQ(Call(procs_.container, WM_CREATE, 0, reinterpret_cast<LPARAM>(&creation)), 0);
+        EXPECT_SEQUENCE(row.expected);
+    }
+}
+
+// The same release runs when a container is really created, before the caller gets the window.
+TEST_F(ContainerWindow, ARealCreationRunsTheRelease) {
+    ScriptKeys({}, {});
+    ScriptAsyncReads(VK_DOWN, {kHeld, kHeld});
+    ClearRecorded();
+    HWND empty = CreateEmptyContainer();
+    EXPECT_SEQUENCE(std::vector<Entry>({KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN)}));
+    DestroyWindow(empty);
+}
+
+TEST_F(ContainerWindow, SizeMakesTheEditorFillTheClientAreaWhateverLParamSays) {
+    SetWindowPos(procs_.container, nullptr, 0, 0, 320, 240, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(procs_.editor, nullptr, 7, 9, 20, 30, SWP_NOZORDER | SWP_NOACTIVATE);
+    ClearRecorded();
+    EXPECT_EQ(Call(procs_.container, WM_SIZE, SIZE_RESTORED, MAKELPARAM(1, 1)), kDefault);
+    RECT editor;
+    GetWindowRect(procs_.editor, &editor);
+    MapWindowPoints(nullptr, procs_.container, reinterpret_cast<POINT*>(&editor), 2);
+    RECT client;
+    GetClientRect(procs_.container, &client);
+    EXPECT_EQ(client.right, 320);
+    EXPECT_EQ(client.bottom, 240);
+    EXPECT_EQ(editor.left, client.left);
+    EXPECT_EQ(editor.top, client.top);
+    EXPECT_EQ(editor.right, client.right);
+    EXPECT_EQ(editor.bottom, client.bottom);
+    EXPECT_SEQUENCE(std::vector<Entry>{});
+
+    HWND empty = CreateEmptyContainer();
+    EXPECT_EQ(Call(empty, WM_SIZE, SIZE_RESTORED, MAKELPARAM(50, 50)), kDefault);
+    DestroyWindow(empty);
+}
+
+// A dialog of the platform's class, owned by owner, that records what it receives.
+HWND CreateDialogOwnedBy(HWND owner, const std::string& name) {
+    HWND dialog = CreateWindowExW(0, L"#32770", L"Velnote", WS_POPUP | WS_CAPTION, 0, 0, 100, 80, owner, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    EXPECT_NE(dialog, nullptr);
+    RecordWindowMessages(dialog, name);
+    return dialog;
+}
+
+TEST_F(ContainerWindow, FocusGoesOnToAnOpenDialogOwnedByAnEditorWindow) {
+    ASSERT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "a dialog is open before the test made one";
+    ScriptFocus(procs_.container);
+    EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), kDefault) << "no dialog";
+    EXPECT_SEQUENCE(std::vector<Entry>{});
+
+    HWND editorOwner = CreateRecordedWindow(kEditorClass, L"Other", WS_OVERLAPPEDWINDOW, nullptr, "other editor");
+    HWND nearMissOwner = CreateRecordedWindow(L"Velnote4 ", L"Other", WS_OVERLAPPEDWINDOW, nullptr, "near-miss owner");
+    struct Row {
+        const char* name;
+        HWND owner;
+        std::vector<Entry> expected;
+    };
+    const Row rows[] = {
+        {"owner of class Velnote4", editorOwner, {{"SetFocus", "dialog"}}},
+        {"owner of the lister's class", lister_, {}},
+        {"owner class with a trailing blank", nearMissOwner, {}},
+        {"no owner", nullptr, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HWND dialog = CreateDialogOwnedBy(row.owner, "dialog");
+        ASSERT_EQ(FindWindowW(L"#32770", nullptr), dialog);
+        ScriptFocus(procs_.container);
+        ClearRecorded();
+        EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), 0);
+        EXPECT_SEQUENCE(row.expected);
+        DestroyWindow(dialog);
+    }
+    DestroyWindow(nearMissOwner);
+    DestroyWindow(editorOwner);
+}
+
+TEST_F(ContainerWindow, OnlyTheFirstDialogFoundIsLookedAt) {
+    HWND editorOwner = CreateRecordedWindow(kEditorClass, L"Other", WS_OVERLAPPEDWINDOW, nullptr, "other editor");
+    HWND matching = CreateDialogOwnedBy(editorOwner, "matching dialog");
+    HWND other = CreateDialogOwnedBy(lister_, "other dialog");
+    SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_EQ(FindWindowW(L"#32770", nullptr), other);
+    ClearRecorded();
+    EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), 0);
+    EXPECT_SEQUENCE(std::vector<Entry>{});
+
+    SetWindowPos(matching, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_EQ(FindWindowW(L"#32770", nullptr), matching);
+    EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), 0);
+    EXPECT_SEQUENCE(std::vector<Entry>({{"SetFocus", "matching dialog"}}));
+    DestroyWindow(other);
+    DestroyWindow(matching);
+    DestroyWindow(editorOwner);
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+// The stand-in editor: a small program with the windows, menus, dialogs and commands that
+// the plug-in relies on in the real editor, and nothing more. It writes what reaches it to
+// the log named by VELNOTE_EDITOR_LOG, one line per event (README.md in this folder).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"Velnote4";
+constexpr wchar_t kSearchClass[] = L"VelnoteSearch";
+constexpr wchar_t kSearchPanelClass[] = L"VelnoteSearchPanel";
+constexpr wchar_t kDialogTitle[] = L"Velnote";
+
+constexpr UINT kCmdPrint = 4108;
+constexpr UINT kCmdMenuItem = 4109;
+constexpr UINT kCmdCopy = 4154;
+constexpr UINT kCmdSearchWithFlags = 4158;
+constexpr UINT kCmdSearchNoFlags = 4159;
+constexpr UINT kCmdAbout = 4201;
+
+// Requests of the test bed, posted by a test (SendMessage would wait for the modal box).
+constexpr UINT kAskCancelFocused = 40001;  // "Velnote" box, focus on identifier 2 (Cancel)
+constexpr UINT kAskOkFocused = 40002;      // "Velnote" box, focus on identifier 1 (OK)
+constexpr UINT kAskNearMissTitle = 40003;  // "Velnote " box (trailing blank), focus on identifier 2
+
+HWND gMain;
+HWND gEdit;
+HWND gSearch;
+HWND gSearchField;
+WNDPROC gEditProc;
+WNDPROC gSearchFieldProc;
+std::wstring gLogPath;
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+// Opened, appended and closed per line, so that a test can read the log while we run.
+void Log(const std::string& line) {
+    if (gLogPath.empty())
+        return;
+    HANDLE file = CreateFileW(gLogPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::string bytes = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string Number(unsigned long long value) {
+    return std::to_string(value);
+}
+
+std::string Hex(unsigned long long value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx", value);
+    return text;
+}
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t value[1024] = {};
+    DWORD length = GetEnvironmentVariableW(name, value, 1024);
+    return length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+const char* KeyMessageName(UINT msg) {
+    switch (msg) {
+    case WM_KEYDOWN:    return "WM_KEYDOWN";
+    case WM_KEYUP:      return "WM_KEYUP";
+    case WM_SYSKEYDOWN: return "WM_SYSKEYDOWN";
+    case WM_CHAR:       return "WM_CHAR";
+    default:            return nullptr;
+    }
+}
+
+void LogKey(const char* target, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (const char* name = KeyMessageName(msg))
+        Log(std::string("key ") + target + " " + name + " " + Number(wParam) + " " +
+            Hex(static_cast<unsigned long long>(lParam) & 0xFFFFFFFFull));
+}
+
+void LogExit(int code) {
+    Log("exit " + std::to_string(code));
+}
+
+void AskWithBox(UINT request, const wchar_t* title, UINT flags) {
+    Log("dialog-open " + Number(request));
+    int result = MessageBoxW(gMain, L"Stand-in editor question", title, flags);
+    Log("dialog-result " + Number(request) + " " + std::to_string(result));
+}
+
+LRESULT CALLBACK SearchFieldProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_SETTEXT)
+        Log("search-text " + Utf8(lParam ? reinterpret_cast<const wchar_t*>(lParam) : L""));
+    return CallWindowProcW(gSearchFieldProc, wnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK SearchPanelProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(wnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK SearchWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CLOSE:
+        ShowWindow(wnd, SW_HIDE);
+        return 0;
+    default:
+        return DefWindowProcW(wnd, msg, wParam, lParam);
+    }
+}
+
+// Search window → panel → field: the field is the first child of the first child.
+void OpenSearchWindow(WPARAM command) {
+    if (gSearch == nullptr) {
+        gSearch = CreateWindowExW(0, kSearchClass, L"Find", WS_POPUP | WS_CAPTION | WS_SYSMENU, 100, 100, 300, 120, gMain,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+        HWND panel = CreateWindowExW(0, kSearchPanelClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 300, 80, gSearch, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+        gSearchField = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 8, 8, 200, 24, panel, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
+        gSearchFieldProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(gSearchField, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SearchFieldProc)));
+    }
+    ShowWindow(gSearch, SW_SHOW);
+    SetForegroundWindow(gSearch);
+    SetActiveWindow(gSearch);
+    SetFocus(gSearchField);
+    Log("search-open " + Number(command) + " " + Hex(reinterpret_cast<ULONG_PTR>(gSearch)));
+}
+
+LRESULT CALLBACK EditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    LogKey("edit", msg, wParam, lParam);
+    return CallWindowProcW(gEditProc, wnd, msg, wParam, lParam);
+}
+
+void OnCommand(WPARAM wParam, LPARAM lParam) {
+    // Notifications of our own edit control are the editor's business, not the plug-in's.
+    if (reinterpret_cast<HWND>(lParam) == gEdit)
+        return;
+    Log("command " + Number(wParam) + " " + Hex(static_cast<ULONG_PTR>(lParam)));
+    switch (LOWORD(wParam)) {
+    case kCmdSearchWithFlags:
+    case kCmdSearchNoFlags:
+        OpenSearchWindow(LOWORD(wParam));
+        return;
+    case kAskCancelFocused:
+        AskWithBox(kAskCancelFocused, kDialogTitle, MB_OKCANCEL | MB_DEFBUTTON2);
+        return;
+    case kAskOkFocused:
+        AskWithBox(kAskOkFocused, kDialogTitle, MB_OKCANCEL);
+        return;
+    case kAskNearMissTitle:
+        AskWithBox(kAskNearMissTitle, L"Velnote ", MB_OKCANCEL | MB_DEFBUTTON2);
+        return;
+    }
+}
+
+LRESULT CALLBACK MainWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    LogKey("main", msg, wParam, lParam);
+    switch (msg) {
+    case WM_COMMAND:
+        OnCommand(wParam, lParam);
+        return 0;
+    case WM_SIZE:
+        MoveWindow(gEdit, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        return 0;
+    case WM_SETFOCUS:
+        SetFocus(gEdit);
+        return 0;
+    case WM_CLOSE:
+        Log("close");
+        DestroyWindow(wnd);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(wnd, msg, wParam, lParam);
+    }
+}
+
+HMENU CreateMainMenu() {
+    HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, kCmdPrint, L"&Print");
+    AppendMenuW(file, MF_STRING, kCmdCopy, L"&Copy");
+    HMENU bar = CreateMenu();
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    AppendMenuW(bar, MF_STRING, kCmdMenuItem, L"&Settings");
+    AppendMenuW(bar, MF_STRING, kCmdAbout, L"&About");
+    return bar;
+}
+
+void RegisterClasses(HINSTANCE instance) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.lpszClassName = kMainClass;
+    RegisterClassExW(&windowClass);
+    windowClass.lpfnWndProc = SearchWindowProc;
+    windowClass.lpszClassName = kSearchClass;
+    RegisterClassExW(&windowClass);
+    windowClass.lpfnWndProc = SearchPanelProc;
+    windowClass.lpszClassName = kSearchPanelClass;
+    RegisterClassExW(&windowClass);
+}
+
+// Position and size come from the starting process (CW_USEDEFAULT takes them from STARTUPINFO).
+void CreateMainWindow(HINSTANCE instance, int show, bool topmost) {
+    gMain = CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, kMainClass, L"Velnote stand-in", WS_OVERLAPPEDWINDOW,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, CreateMainMenu(),
+                            instance, nullptr);
+    gEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 100, 100, gMain,
+                            nullptr, instance, nullptr);
+    gEditProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(gEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditProc)));
+    Log("window " + Hex(reinterpret_cast<ULONG_PTR>(gMain)) + " " + Hex(reinterpret_cast<ULONG_PTR>(gEdit)));
+    ShowWindow(gMain, show);
+    UpdateWindow(gMain);
+    SetFocus(gEdit);
+    Log("shown");
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    gLogPath = Environment(L"VELNOTE_EDITOR_LOG");
+    std::wstring mode = Environment(L"VELNOTE_EDITOR_MODE");
+    Log("start " + Number(GetCurrentProcessId()) + " " + Number(GetCurrentThreadId()));
+    Log("cmdline " + Utf8(GetCommandLineW()));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    Log("startup " + Hex(startup.dwFlags) + " " + Number(startup.wShowWindow) + " " + Number(startup.dwX) + " " +
+        Number(startup.dwY) + " " + Number(startup.dwXSize) + " " + Number(startup.dwYSize));
+
+    if (mode == L"exit") {
+        LogExit(0);
+        return 0;
+    }
+    if (mode == L"never") {
+        for (;;)
+            Sleep(INFINITE);
+    }
+    if (mode.rfind(L"late", 0) == 0) {
+        DWORD delay = mode.size() > 5 && mode[4] == L':' ? static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10))
+                                                          : 500;
+        Sleep(delay);
+    }
+
+    RegisterClasses(instance);
+    CreateMainWindow(instance, show, mode == L"topmost");
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    LogExit(static_cast<int>(msg.wParam));
+    return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,600 @@
+// Opening a viewer end to end: ListLoadW starts the stand-in editor in its own process,
+// waits for its main window and embeds it in the lister window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+#include <type_traits>
+#include <string>
+#include <vector>
+
+#include "support/editor.h"
+#include "support/host_windows.h"
+#include "support/iat.h"
+#include "support/message_box.h"
+#include "support/plugin.h"
+
+namespace {
+
+class Launch : public testing::Test {
+protected:
+    void SetUp() override {
+        plugin_ = LoadPluginCopy();
+        ASSERT_NE(plugin_.module, nullptr);
+        files_ = MakeTempDirectory(L"velnote-files");
+        file_ = files_ + L"sample.txt";
+        WriteFileBytes(file_, "text\r\n");
+        log_ = std::make_unique<EditorLog>(files_ + L"editor.log");
+        editorPath_ = InstallStandInEditor(plugin_.directory);
+    }
+
+    void TearDown() override {
+        for (HWND container : containers_)
+            if (IsWindow(container))
+                plugin_.listCloseWindow(container);
+        std::vector<DWORD> survivors = EndProcesses(log_->ProcessIds(), 5000);
+        EXPECT_TRUE(survivors.empty()) << survivors.size() << " stand-in editor(s) had to be terminated";
+        host_ = HostWindows();
+        log_.reset();
+        SetEditorMode(nullptr);
+        UnloadPlugin(plugin_);
+        RemoveDirectoryTree(files_);
+    }
+
+    HWND Open(HWND lister, std::wstring name) {
+        HWND container = plugin_.listLoadW(lister, name.data(), 0);
+        if (container)
+            containers_.push_back(container);
+        return container;
+    }
+
+    Plugin plugin_;
+    std::wstring files_;
+    std::wstring file_;
+    std::wstring editorPath_;
+    std::unique_ptr<EditorLog> log_;
+    HostWindows host_;
+    std::vector<HWND> containers_;
+};
+
+std::wstring ClassOf(HWND wnd) {
+    wchar_t name[260] = {};
+    GetClassNameW(wnd, name, 260);
+    return name;
+}
+
+DWORD ProcessOf(HWND wnd) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(wnd, &process);
+    return process;
+}
+
+std::string Utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 4 + 1, '\0');
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                   nullptr);
+    bytes.resize(size > 0 ? size - 1 : 0);
+    return bytes;
+}
+
+std::vector<HWND> ChildrenOf(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+// One platform call the plug-in made, recorded by an import-table fake.
+struct Call {
+    std::string function;
+    ULONG_PTR a = 0, b = 0, c = 0, d = 0;
+    bool operator==(const Call&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Call& call) {
+    return out << call.function << "(" << std::hex << call.a << ", " << call.b << ", " << call.c << ", " << call.d
+               << std::dec << ")";
+}
+
+std::vector<Call> gCalls;
+
+template <typename T>
+ULONG_PTR U(T value) {
+    if constexpr (std::is_pointer_v<T>)
+        return reinterpret_cast<ULONG_PTR>(value);
+    else
+        return static_cast<ULONG_PTR>(value);
+}
+
+// Fakes that record and then do what the platform does.
+HWND WINAPI RecordSetParent(HWND child, HWND parent) {
+    gCalls.push_back({"SetParent", U(child), U(parent)});
+    return SetParent(child, parent);
+}
+LONG_PTR WINAPI RecordSetWindowLongPtr(HWND wnd, int index, LONG_PTR value) {
+    LONG_PTR previous = SetWindowLongPtrW(wnd, index, value);
+    // The style as the window has it right after the call, before anything else touches it.
+    gCalls.push_back({"SetWindowLongPtrW", U(wnd), U(index), U(value), U(GetWindowLongPtrW(wnd, GWL_STYLE))});
+    return previous;
+}
+BOOL WINAPI RecordShowWindow(HWND wnd, int show) {
+    gCalls.push_back({"ShowWindow", U(wnd), U(show)});
+    return ShowWindow(wnd, show);
+}
+BOOL WINAPI RecordSetForegroundWindow(HWND wnd) {
+    gCalls.push_back({"SetForegroundWindow", U(wnd)});
+    return SetForegroundWindow(wnd);
+}
+HWND WINAPI RecordSetFocus(HWND wnd) {
+    gCalls.push_back({"SetFocus", U(wnd)});
+    return SetFocus(wnd);
+}
+HHOOK WINAPI RecordSetWindowsHookEx(int id, HOOKPROC procedure, HINSTANCE module, DWORD thread) {
+    HHOOK hook = SetWindowsHookExW(id, procedure, module, thread);
+    gCalls.push_back({"SetWindowsHookExW", U(id), U(procedure), U(module), U(thread)});
+    gCalls.push_back({"hook", U(hook)});
+    return hook;
+}
+
+// Menus of another process cannot be reached under Wine: these stand for the editor's
+// menus and record what the plug-in asks of them.
+constexpr ULONG_PTR kMenuBar = 0x4D42;
+constexpr ULONG_PTR kSystemMenu = 0x5359;
+HMENU WINAPI FakeGetMenu(HWND wnd) {
+    gCalls.push_back({"GetMenu", U(wnd)});
+    return reinterpret_cast<HMENU>(kMenuBar);
+}
+HMENU WINAPI FakeGetSystemMenu(HWND wnd, BOOL revert) {
+    gCalls.push_back({"GetSystemMenu", U(wnd), U(revert)});
+    return reinterpret_cast<HMENU>(kSystemMenu);
+}
+BOOL WINAPI FakeEnableMenuItem(HMENU menu, UINT item, UINT flags) {
+    gCalls.push_back({"EnableMenuItem", U(menu), item, flags});
+    return MF_ENABLED;
+}
+BOOL WINAPI FakeDeleteMenu(HMENU menu, UINT item, UINT flags) {
+    gCalls.push_back({"DeleteMenu", U(menu), item, flags});
+    return TRUE;
+}
+
+struct Fake {
+    const char* dll;
+    const char* function;
+    void* replacement;
+};
+
+class Fakes {
+public:
+    Fakes(HMODULE module, std::initializer_list<Fake> fakes) {
+        gCalls.clear();
+        for (const Fake& fake : fakes) {
+            scopes_.push_back(std::make_unique<ScopedImport>(module, fake.dll, fake.function, fake.replacement));
+            EXPECT_NE(scopes_.back()->original(), nullptr) << fake.function << " is not imported";
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<ScopedImport>> scopes_;
+};
+
+TEST_F(Launch, ListerModeEmbedsTheEditorAsTheContainersOnlyChild) {
+    host_ = CreateStandAloneLister();
+    HWND container;
+    {
+        Fakes fakes(plugin_.module, {{"USER32.dll", "SetParent", (void*)&RecordSetParent},
+                                     {"USER32.dll", "SetWindowLongPtrW", (void*)&RecordSetWindowLongPtr},
+                                     {"USER32.dll", "ShowWindow", (void*)&RecordShowWindow},
+                                     {"USER32.dll", "SetForegroundWindow", (void*)&RecordSetForegroundWindow},
+                                     {"USER32.dll", "SetFocus", (void*)&RecordSetFocus}});
+        container = Open(host_.lister, file_);
+    }
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(ClassOf(container), L"Velnote4");
+    EXPECT_EQ(GetParent(container), host_.lister);
+    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{container});
+    EXPECT_EQ(GetWindowLongPtrW(container, GWL_STYLE) & ~WS_MAXIMIZE,
+              WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN);
+    EXPECT_EQ(GetWindowLongPtrW(container, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
+
+    HWND editor = GetWindow(container, GW_CHILD);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(ChildrenOf(container), std::vector<HWND>{editor});
+    EXPECT_EQ(ClassOf(editor), L"Velnote4");
+    ASSERT_EQ(log_->ProcessIds().size(), 1u);
+    EXPECT_EQ(ProcessOf(editor), log_->ProcessIds()[0]);
+    // The style is exactly WS_CHILD when it is set; SW_SHOWMAXIMIZED then adds WS_VISIBLE
+    // and WS_MAXIMIZE, and nothing of the frame comes back.
+    EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
+
+    std::vector<Call> expected = {
+        {"SetParent", U(editor), U(container)},
+        {"SetWindowLongPtrW", U(editor), U(GWL_STYLE), U(WS_CHILD), U(WS_CHILD)},
+        {"SetParent", U(editor), U(container)},
+        {"SetForegroundWindow", U(host_.lister)},
+        {"SetFocus", U(host_.lister)},
+        {"ShowWindow", U(editor), U(SW_SHOWMAXIMIZED)},
+        {"ShowWindow", U(host_.lister), U(SW_SHOW)},
+    };
+    EXPECT_EQ(gCalls, expected);
+
+    // Both commands are sent (the plug-in waits for each), in this order, and nothing else.
+    EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
+
+    plugin_.listCloseWindow(container);
+    EXPECT_TRUE(log_->WaitForLine("exit 0"));
+}
+
+TEST_F(Launch, QuickViewEmbedsTheEditorInTheChildListerWindow) {
+    host_ = CreateQuickView();
+    HWND container;
+    {
+        Fakes fakes(plugin_.module, {{"USER32.dll", "ShowWindow", (void*)&RecordShowWindow}});
+        container = Open(host_.lister, file_);
+    }
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(GetParent(container), host_.lister);
+    EXPECT_EQ(GetAncestor(container, GA_ROOT), host_.main);
+    HWND editor = GetWindow(container, GW_CHILD);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(ProcessOf(editor), log_->ProcessIds().at(0));
+    EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
+    EXPECT_EQ(gCalls, (std::vector<Call>{{"ShowWindow", U(editor), U(SW_SHOWMAXIMIZED)},
+                                         {"ShowWindow", U(host_.lister), U(SW_SHOW)}}));
+    EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
+}
+
+TEST_F(Launch, TrimsTheEditorsMenuBarAndSystemMenu) {
+    host_ = CreateStandAloneLister();
+    HWND container;
+    {
+        Fakes fakes(plugin_.module, {{"USER32.dll", "GetMenu", (void*)&FakeGetMenu},
+                                     {"USER32.dll", "GetSystemMenu", (void*)&FakeGetSystemMenu},
+                                     {"USER32.dll", "EnableMenuItem", (void*)&FakeEnableMenuItem},
+                                     {"USER32.dll", "DeleteMenu", (void*)&FakeDeleteMenu}});
+        container = Open(host_.lister, file_);
+    }
+    ASSERT_NE(container, nullptr);
+    ULONG_PTR editor = U(GetWindow(container, GW_CHILD));
+    constexpr ULONG_PTR kGrayed = MF_BYCOMMAND | MF_DISABLED | MF_GRAYED;
+    ASSERT_EQ(kGrayed, 3u);
+    std::vector<Call> expected = {
+        {"GetMenu", editor},
+        {"EnableMenuItem", kMenuBar, 4109, kGrayed},
+        {"GetSystemMenu", editor, FALSE},
+        {"EnableMenuItem", kSystemMenu, SC_CLOSE, kGrayed},
+    };
+    for (ULONG_PTR item : {SC_MAXIMIZE, SC_MINIMIZE, SC_RESTORE, SC_SIZE, SC_MOVE}) {
+        expected.push_back({"GetSystemMenu", editor, FALSE});
+        expected.push_back({"DeleteMenu", kSystemMenu, item, MF_BYCOMMAND});
+    }
+    EXPECT_EQ(gCalls, expected);
+}
+
+// Whether an address lies in the plug-in's image.
+bool InModule(HMODULE module, ULONG_PTR address) {
+    auto base = reinterpret_cast<const BYTE*>(module);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    return address >= U(base) && address < U(base) + nt->OptionalHeader.SizeOfImage;
+}
+
+TEST_F(Launch, InstallsBothHooksOnTheEditorsPrimaryThreadBeforeEmbedding) {
+    host_ = CreateStandAloneLister();
+    HWND container;
+    {
+        Fakes fakes(plugin_.module, {{"USER32.dll", "SetWindowsHookExW", (void*)&RecordSetWindowsHookEx},
+                                     {"USER32.dll", "SetParent", (void*)&RecordSetParent}});
+        container = Open(host_.lister, file_);
+    }
+    ASSERT_NE(container, nullptr);
+    std::vector<std::string> start = log_->Events("start");
+    ASSERT_EQ(start.size(), 1u);
+    const ULONG_PTR editorThread = std::stoul(start[0].substr(start[0].find(' ') + 1));
+
+    ASSERT_EQ(gCalls.size(), 6u) << testing::PrintToString(gCalls);
+    const Call& keyboard = gCalls[0];
+    const Call& mouse = gCalls[2];
+    EXPECT_EQ(keyboard.function, "SetWindowsHookExW");
+    EXPECT_EQ(keyboard.a, U(WH_KEYBOARD));
+    EXPECT_EQ(mouse.function, "SetWindowsHookExW");
+    EXPECT_EQ(mouse.a, U(WH_MOUSE));
+    for (const Call* hook : {&keyboard, &mouse}) {
+        EXPECT_TRUE(InModule(plugin_.module, hook->b)) << "hook procedure outside the plug-in";
+        EXPECT_EQ(hook->c, U(plugin_.module));
+        EXPECT_EQ(hook->d, editorThread);
+    }
+    EXPECT_NE(keyboard.b, mouse.b);
+    EXPECT_NE(gCalls[1].a, 0u) << "the keyboard hook was refused";
+    EXPECT_NE(gCalls[3].a, 0u) << "the mouse hook was refused";
+    EXPECT_EQ(gCalls[4].function, "SetParent") << "hooks come before the re-parenting";
+    // Kept on the container so that closing the viewer can remove them.
+    EXPECT_EQ(U(GetPropW(container, L"Velnote.KeyboardHook")), gCalls[1].a);
+    EXPECT_EQ(U(GetPropW(container, L"Velnote.MouseHook")), gCalls[3].a);
+}
+
+RECT ScreenRectOf(HWND wnd) {
+    RECT rect;
+    GetWindowRect(wnd, &rect);
+    return rect;
+}
+
+RECT ClientScreenRectOf(HWND wnd) {
+    RECT rect;
+    GetClientRect(wnd, &rect);
+    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST_F(Launch, EditorFillsTheContainerAsTheHostResizesIt) {
+    host_ = CreateStandAloneLister();
+    HWND container = Open(host_.lister, file_);
+    ASSERT_NE(container, nullptr);
+    HWND editor = GetWindow(container, GW_CHILD);
+    struct Size {
+        int x, y, width, height;
+        bool moveWindow;
+    };
+    for (Size size : {Size{0, 0, 300, 200, false}, Size{10, 20, 500, 350, true}, Size{0, 0, 120, 90, false}}) {
+        SCOPED_TRACE(testing::Message() << size.width << " x " << size.height);
+        if (size.moveWindow)
+            MoveWindow(container, size.x, size.y, size.width, size.height, TRUE);
+        else
+            SetWindowPos(container, nullptr, size.x, size.y, size.width, size.height, SWP_NOZORDER);
+        RECT client = ClientScreenRectOf(container);
+        ASSERT_EQ(client.right - client.left, size.width);
+        EXPECT_TRUE(PumpUntil([&] { return SameRect(ScreenRectOf(editor), client); }, 2000))
+            << "editor " << ScreenRectOf(editor).left << "," << ScreenRectOf(editor).top << " "
+            << ScreenRectOf(editor).right << "," << ScreenRectOf(editor).bottom;
+    }
+}
+
+void WriteSettings(const std::wstring& pluginDirectory, const std::string& content) {
+    WriteFileBytes(pluginDirectory + L"velnote.ini", content);
+}
+
+TEST_F(Launch, CommandLineFollowsTheModeTheSettingsAndTheModeFiles) {
+    // A name with blanks and a character outside ASCII reaches the editor as it was given.
+    std::wstring file = files_ + L"notes \u00E9t\u00E9 v2.txt";
+    WriteFileBytes(file, "x");
+    std::string quoted = Utf8(file);
+    quoted.insert(quoted.begin(), '"');
+    quoted.push_back('"');
+    const std::wstring editorDirectory = plugin_.directory + L"Velnote64\\";
+    struct Row {
+        bool quickView;
+        const char* askOpenBinFile;  // null: no key
+        bool listerFile, quickViewFile;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {false, nullptr, false, false, "Velnote.exe  /B+ " + quoted},
+        {false, "", true, true, "Velnote.exe /Ini(\"%a\\VelnoteL.ini\") /B+ " + quoted},
+        {false, "0", false, true, "Velnote.exe  /B+ " + quoted},
+        {false, "1", true, true, "Velnote.exe /Ini(\"%a\\VelnoteL.ini\") " + quoted},
+        {false, "01", true, false, "Velnote.exe  " + quoted},
+        {false, "10", false, false, "Velnote.exe  " + quoted},
+        {true, nullptr, true, true, "Velnote.exe /Ini(\"%a\\VelnoteQ.ini\") /B+ " + quoted},
+        {true, "2", false, true, "Velnote.exe  /B+ " + quoted},
+        {true, "1", true, true, "Velnote.exe /Ini(\"%a\\VelnoteQ.ini\") " + quoted},
+        {true, "10", true, false, "Velnote.exe  " + quoted},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.expected);
+        std::string settings = "[Options]\r\n";
+        if (row.askOpenBinFile)
+            settings += std::string("AskOpenBinFile=") + row.askOpenBinFile + "\r\n";
+        WriteSettings(plugin_.directory, settings);
+        DeleteFileW((editorDirectory + L"VelnoteL.ini").c_str());
+        DeleteFileW((editorDirectory + L"VelnoteQ.ini").c_str());
+        if (row.listerFile)
+            WriteFileBytes(editorDirectory + L"VelnoteL.ini", "");
+        if (row.quickViewFile)
+            WriteFileBytes(editorDirectory + L"VelnoteQ.ini", "");
+
+        host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
+        size_t before = log_->Events("cmdline").size();
+        HWND container = Open(host_.lister, file);
+        ASSERT_NE(container, nullptr);
+        std::vector<std::string> commandLines = log_->Events("cmdline");
+        ASSERT_EQ(commandLines.size(), before + 1);
+        EXPECT_EQ(commandLines.back(), row.expected);
+        // Shown as asked, at (0, 0) with size 0 x 0, without the busy cursor.
+        EXPECT_EQ(log_->Events("startup").back(), "0x87 5 0 0 0 0");
+        plugin_.listCloseWindow(container);
+        host_ = HostWindows();
+    }
+}
+
+TEST_F(Launch, HostsMaximizedSettingDecidesWhichWindowIsShownLast) {
+    const std::wstring hostSettings = files_ + L"wincmd.ini";
+    struct Row {
+        bool quickView;
+        const char* maximized;       // null: no key
+        bool variableSet;
+        bool editorShownLast;
+    };
+    const Row rows[] = {
+        {false, "1", true, true},    {false, "01", true, true},  {false, "0", true, false},
+        {false, "", true, false},    {false, nullptr, true, false}, {false, "1", false, false},
+        {true, "1", true, false},    {true, "0", true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.quickView ? "quick view" : "lister") << ", Maximized="
+                                        << (row.maximized ? row.maximized : "(none)")
+                                        << (row.variableSet ? "" : ", COMMANDER_INI unset"));
+        WriteFileBytes(hostSettings, row.maximized ? std::string("[Lister]\r\nMaximized=") + row.maximized + "\r\n"
+                                                   : std::string("[Lister]\r\nOther=1\r\n"));
+        SetTestEnvironment(L"COMMANDER_INI", row.variableSet ? hostSettings.c_str() : nullptr);
+        host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
+        HWND container;
+        {
+            Fakes fakes(plugin_.module, {{"USER32.dll", "ShowWindow", (void*)&RecordShowWindow}});
+            container = Open(host_.lister, file_);
+        }
+        SetTestEnvironment(L"COMMANDER_INI", nullptr);
+        ASSERT_NE(container, nullptr);
+        HWND editor = GetWindow(container, GW_CHILD);
+        ASSERT_EQ(gCalls.size(), 2u);
+        EXPECT_EQ(gCalls[0], (Call{"ShowWindow", U(editor), U(SW_SHOWMAXIMIZED)}));
+        EXPECT_EQ(gCalls[1], (Call{"ShowWindow", U(row.editorShownLast ? editor : host_.lister), U(SW_SHOW)}));
+        plugin_.listCloseWindow(container);
+        host_ = HostWindows();
+    }
+}
+
+// Every result FindWindowExW gave the window wait.
+std::vector<HWND> gFound;
+HWND WINAPI RecordFindWindowEx(HWND parent, HWND after, LPCWSTR className, LPCWSTR title) {
+    HWND found = FindWindowExW(parent, after, className, title);
+    gFound.push_back(found);
+    return found;
+}
+
+TEST_F(Launch, AnotherEditorsWindowInFrontIsNeverTaken) {
+    std::wstring otherLog = files_ + L"other.log";
+    PROCESS_INFORMATION other = StartStandInEditor(editorPath_, otherLog, L"topmost");
+    HWND otherWindow = WaitForEditorWindowOf(other.dwProcessId);
+    ASSERT_NE(otherWindow, nullptr);
+    ASSERT_EQ(FindWindowW(L"Velnote4", nullptr), otherWindow) << "the other editor's window must come first";
+
+    host_ = CreateStandAloneLister();
+    gFound.clear();
+    HWND container;
+    {
+        ScopedImport fake(plugin_.module, "USER32.dll", "FindWindowExW", (void*)&RecordFindWindowEx);
+        container = Open(host_.lister, file_);
+    }
+    ASSERT_NE(container, nullptr);
+    HWND editor = GetWindow(container, GW_CHILD);
+    EXPECT_EQ(ProcessOf(editor), log_->ProcessIds().at(0));
+    EXPECT_NE(editor, otherWindow);
+    EXPECT_GT(std::count(gFound.begin(), gFound.end(), otherWindow), 0)
+        << "the wait never met the other window first";
+    EXPECT_EQ(GetParent(otherWindow), nullptr);
+    EXPECT_NE(GetWindowLongPtrW(otherWindow, GWL_STYLE) & WS_CAPTION, 0) << "the other window was touched";
+
+    PostMessageW(otherWindow, WM_CLOSE, 0, 0);
+    EXPECT_EQ(EndProcesses({other.dwProcessId}, 5000), std::vector<DWORD>{});
+    CloseHandle(other.hThread);
+    CloseHandle(other.hProcess);
+    DeleteFileW(otherLog.c_str());
+}
+
+TEST_F(Launch, AnEditorThatShowsItsWindowLateIsWaitedFor) {
+    SetEditorMode(L"late:700");
+    host_ = CreateStandAloneLister();
+    HWND container = Open(host_.lister, file_);
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(ProcessOf(GetWindow(container, GW_CHILD)), log_->ProcessIds().at(0));
+    EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
+}
+
+TEST_F(Launch, AnEditorThatEndsBeforeItsWindowIsGivenUp) {
+    SetEditorMode(L"exit");
+    host_ = CreateStandAloneLister();
+    MessageBoxWatcher boxes;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(Open(host_.lister, file_), nullptr);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_TRUE(log_->WaitForLine("exit 0"));
+    EXPECT_TRUE(IsWindow(host_.lister));
+    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{}) << "the container must be destroyed";
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
+}
+
+TEST_F(Launch, AnArrowKeyDuringTheWaitGivesUpTheLaunch) {
+    SetEditorMode(L"never");
+    host_ = CreateStandAloneLister();
+    HANDLE editorProcess = nullptr;
+    // ListLoadW blocks this thread; the key comes from another once the editor runs.
+    std::thread presser([&] {
+        DWORD deadline = GetTickCount() + 5000;
+        while (log_->ProcessIds().empty() && GetTickCount() < deadline)
+            Sleep(10);
+        if (!log_->ProcessIds().empty())
+            editorProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, log_->ProcessIds()[0]);
+        Sleep(200);
+        keybd_event(VK_DOWN, 0, 0, 0);
+    });
+    HWND container = Open(host_.lister, file_);
+    presser.join();
+    keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_EQ(container, nullptr);
+    EXPECT_FALSE(IsWindow(host_.lister)) << "the lister window goes with the container";
+    ASSERT_NE(editorProcess, nullptr);
+    EXPECT_EQ(WaitForSingleObject(editorProcess, 5000), WAIT_OBJECT_0) << "the editor must be terminated";
+    DWORD code = 1;
+    GetExitCodeProcess(editorProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(editorProcess);
+    EXPECT_EQ(log_->Events("exit").size(), 0u) << "terminated, not ended";
+}
+
+TEST_F(Launch, ArrowKeysHeldFromBeforeDoNotGiveUpTheLaunch) {
+    host_ = CreateStandAloneLister();
+    keybd_event(VK_LEFT, 0, 0, 0);
+    keybd_event(VK_UP, 0, 0, 0);
+    ASSERT_NE(GetAsyncKeyState(VK_LEFT), 0);
+    SetEditorMode(L"late:300");
+    HWND container = Open(host_.lister, file_);
+    keybd_event(VK_LEFT, 0, KEYEVENTF_KEYUP, 0);
+    keybd_event(VK_UP, 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_NE(container, nullptr);
+    EXPECT_TRUE(IsWindow(host_.lister));
+}
+
+// The long names do not exist on disk: the plug-in's look at the file is answered here,
+// and every other question goes to the platform.
+std::wstring gLongName;
+DWORD WINAPI LongNameExists(LPCWSTR name) {
+    if (name == gLongName)
+        return FILE_ATTRIBUTE_NORMAL;
+    return GetFileAttributesW(name);
+}
+
+TEST_F(Launch, FileNamesThatDoNotFitTheCommandLineAreDeclined) {
+    // With the longest fixed part (the /B+ form with a mode argument, 42 characters) a name
+    // of 469 characters fills the 512 of the command line exactly.
+    WriteFileBytes(plugin_.directory + L"Velnote64\\VelnoteL.ini", "");
+    WriteFileBytes(plugin_.directory + L"Velnote64\\VelnoteQ.ini", "");
+    WriteSettings(plugin_.directory, "[Options]\r\n");
+    ScopedImport fake(plugin_.module, "KERNEL32.dll", "GetFileAttributesW", (void*)&LongNameExists);
+    for (size_t length : {469u, 470u, 600u}) {
+        SCOPED_TRACE(length);
+        gLongName = L"C:\\" + std::wstring(length - 7, L'n') + L".txt";
+        ASSERT_EQ(gLongName.size(), length);
+        host_ = CreateStandAloneLister();
+        size_t started = log_->ProcessIds().size();
+        HWND container = Open(host_.lister, gLongName);
+        if (length == 469) {
+            ASSERT_NE(container, nullptr);
+            std::string expected = "Velnote.exe /Ini(\"%a\\VelnoteL.ini\") /B+ \"" + Utf8(gLongName) + "\"";
+            ASSERT_EQ(expected.size(), 511u);
+            EXPECT_EQ(log_->Events("cmdline").back(), expected);
+            plugin_.listCloseWindow(container);
+        } else {
+            EXPECT_EQ(container, nullptr);
+            EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{}) << "no container";
+            EXPECT_EQ(log_->ProcessIds().size(), started) << "no editor started";
+        }
+        host_ = HostWindows();
+    }
+}
+
+TEST_F(Launch, AnEditorFileThatCannotRunLeavesNoContainer) {
+    WriteFileBytes(editorPath_, "this is not a program\r\n");
+    host_ = CreateStandAloneLister();
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(Open(host_.lister, file_), nullptr);
+    EXPECT_TRUE(IsWindow(host_.lister));
+    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{}) << "the container must be destroyed";
+    EXPECT_EQ(log_->Lines(), std::vector<std::string>{});
+    PumpFor(100);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
+}
+
+}  // namespace

@@ -1,0 +1,241 @@
+// The plug-in's settings file and the editor location, end to end through ListLoadW with
+// the stand-in editor in its own process.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/editor.h"
+#include "support/host_windows.h"
+#include "support/iat.h"
+#include "support/message_box.h"
+#include "support/plugin.h"
+
+namespace {
+
+class Settings : public testing::Test {
+protected:
+    void SetUp() override {
+        plugin_ = LoadPluginCopy();
+        ASSERT_NE(plugin_.module, nullptr);
+        files_ = MakeTempDirectory(L"velnote-files");
+        file_ = files_ + L"sample.txt";
+        WriteFileBytes(file_, "text\r\n");
+        log_ = std::make_unique<EditorLog>(files_ + L"editor.log");
+        settingsFile_ = plugin_.directory + L"velnote.ini";
+        host_ = CreateStandAloneLister();
+    }
+
+    void TearDown() override {
+        for (HWND container : containers_)
+            if (IsWindow(container))
+                plugin_.listCloseWindow(container);
+        std::vector<DWORD> survivors = EndProcesses(log_->ProcessIds(), 5000);
+        EXPECT_TRUE(survivors.empty()) << survivors.size() << " stand-in editor(s) had to be terminated";
+        host_ = HostWindows();
+        log_.reset();
+        SetTestEnvironment(L"VELNOTE_TEST_EDITORS", nullptr);
+        UnloadPlugin(plugin_);
+        RemoveDirectoryTree(files_);
+    }
+
+    HWND Open(std::wstring name) {
+        HWND container = plugin_.listLoadW(host_.lister, name.data(), 0);
+        if (container)
+            containers_.push_back(container);
+        return container;
+    }
+
+    bool SettingsFileExists() const { return GetFileAttributesW(settingsFile_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+    Plugin plugin_;
+    std::wstring files_;
+    std::wstring file_;
+    std::wstring settingsFile_;
+    std::unique_ptr<EditorLog> log_;
+    HostWindows host_;
+    std::vector<HWND> containers_;
+};
+
+std::vector<HWND> ChildrenOf(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+// What the plug-in asks of the settings file, recorded on the way to the platform.
+struct FileCall {
+    std::wstring function, path;
+    DWORD access, share, disposition, attributes;
+    bool securityNull, templateNull;
+};
+std::vector<FileCall> gFileCalls;
+std::wstring gSettingsFile;
+std::vector<std::wstring> gSections;  // section name, then the key list up to its double terminator
+
+HANDLE WINAPI RecordCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD attributes, HANDLE templateFile) {
+    gFileCalls.push_back({L"CreateFileW", path, access, share, disposition, attributes, security == nullptr,
+                          templateFile == nullptr});
+    return CreateFileW(path, access, share, security, disposition, attributes, templateFile);
+}
+
+// The settings file cannot be created: as in a folder the user may not write to.
+HANDLE WINAPI RefuseSettingsFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD attributes, HANDLE templateFile) {
+    gFileCalls.push_back({L"CreateFileW", path, access, share, disposition, attributes, security == nullptr,
+                          templateFile == nullptr});
+    if (path == gSettingsFile) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, access, share, security, disposition, attributes, templateFile);
+}
+
+BOOL WINAPI RecordWriteSection(LPCWSTR section, LPCWSTR keys, LPCWSTR path) {
+    std::wstring list;
+    for (const wchar_t* key = keys; *key; key += wcslen(key) + 1)
+        list += std::wstring(key) + L"|";
+    gFileCalls.push_back({L"WritePrivateProfileSectionW", path, 0, 0, 0, 0, true, true});
+    gSections.push_back(section);
+    gSections.push_back(list);
+    return WritePrivateProfileSectionW(section, keys, path);
+}
+
+TEST_F(Settings, FirstUseCreatesTheSettingsFileOnceAndNeverRewritesIt) {
+    InstallStandInEditor(plugin_.directory);
+    ASSERT_FALSE(SettingsFileExists());
+    MessageBoxWatcher boxes;
+    gFileCalls.clear();
+    gSections.clear();
+    {
+        ScopedImport create(plugin_.module, "KERNEL32.dll", "CreateFileW", (void*)&RecordCreateFile);
+        ScopedImport write(plugin_.module, "KERNEL32.dll", "WritePrivateProfileSectionW", (void*)&RecordWriteSection);
+        ASSERT_NE(Open(file_), nullptr) << "the default editor location is used";
+        ASSERT_EQ(gFileCalls.size(), 2u);
+        EXPECT_EQ(gFileCalls[0].function, L"CreateFileW");
+        EXPECT_EQ(gFileCalls[0].path, settingsFile_);
+        EXPECT_EQ(gFileCalls[0].access, static_cast<DWORD>(GENERIC_WRITE));
+        EXPECT_EQ(gFileCalls[0].share, 0u);
+        EXPECT_EQ(gFileCalls[0].disposition, static_cast<DWORD>(CREATE_NEW));
+        EXPECT_EQ(gFileCalls[0].attributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+        EXPECT_TRUE(gFileCalls[0].securityNull && gFileCalls[0].templateNull);
+        EXPECT_EQ(gFileCalls[1].function, L"WritePrivateProfileSectionW");
+        EXPECT_EQ(gFileCalls[1].path, settingsFile_);
+        EXPECT_EQ(gSections, (std::vector<std::wstring>{L"Options", L""})) << "an empty section Options";
+
+        // Windows writes "[Options]\r\n" for that call; Wine writes nothing into a new file.
+        ASSERT_TRUE(SettingsFileExists());
+        std::string created = ReadFileBytes(settingsFile_);
+        EXPECT_TRUE(created.empty() || created == "[Options]\r\n") << created;
+        EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
+
+        // Present now, so never created or written again, whatever it holds.
+        const std::string edited = "; mine\r\n[Options]\r\nAskOpenBinFile=0\r\n\r\n[Other]\r\nx=y\r\n";
+        WriteFileBytes(settingsFile_, edited);
+        gFileCalls.clear();
+        ASSERT_NE(Open(file_), nullptr);
+        EXPECT_EQ(gFileCalls.size(), 0u);
+        EXPECT_EQ(ReadFileBytes(settingsFile_), edited);
+
+        WriteFileBytes(settingsFile_, "");
+        ASSERT_NE(Open(file_), nullptr) << "an empty settings file gives the defaults";
+        EXPECT_EQ(gFileCalls.size(), 0u);
+        EXPECT_EQ(ReadFileBytes(settingsFile_), "");
+    }
+    EXPECT_EQ(log_->ProcessIds().size(), 3u);
+}
+
+TEST_F(Settings, UncreatableSettingsFileIsReportedAndTheLaunchGoesOn) {
+    InstallStandInEditor(plugin_.directory);
+    MessageBoxWatcher boxes;
+    gSettingsFile = settingsFile_;
+    ScopedImport refuse(plugin_.module, "KERNEL32.dll", "CreateFileW", (void*)&RefuseSettingsFile);
+    const std::wstring message =
+        L"I can't create a file velnote.ini. Default paths will be used  Velnote\\Velnote.exe, Velnote64\\Velnote.exe";
+    for (int load = 1; load <= 2; ++load) {
+        SCOPED_TRACE(load);
+        HWND container = Open(file_);
+        EXPECT_NE(container, nullptr) << "the default editor path is used";
+        EXPECT_FALSE(SettingsFileExists());
+        std::vector<SeenMessageBox> seen = boxes.Seen();
+        ASSERT_EQ(seen.size(), static_cast<size_t>(load)) << "reported on every load";
+        EXPECT_EQ(seen.back().text, message);
+        EXPECT_EQ(seen.back().caption, L"Error") << "the platform's default caption";
+        EXPECT_EQ(seen.back().owner, nullptr);
+        EXPECT_TRUE(seen.back().errorIcon);
+    }
+    EXPECT_EQ(log_->ProcessIds().size(), 2u);
+}
+
+TEST_F(Settings, Path64WithAnEnvironmentVariableNamesTheEditorAndPathIsIgnored) {
+    const std::wstring editors = files_ + L"editors";
+    InstallStandInEditorAt(editors + L"\\Velnote.exe");
+    SetTestEnvironment(L"VELNOTE_TEST_EDITORS", editors.c_str());
+    // Nothing at the default location: only path64 can lead to the editor.
+    WriteFileBytes(settingsFile_, "[Options]\r\npath=C:\\nowhere\\Velnote.exe\r\npath64=%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n");
+    MessageBoxWatcher boxes;
+    HWND container = Open(file_);
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(log_->ProcessIds().size(), 1u);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
+
+    // path alone names an existing editor, but the 64-bit build looks at the default.
+    WriteFileBytes(settingsFile_, "[Options]\r\npath=" + std::string(editors.begin(), editors.end()) + "\\Velnote.exe\r\n");
+    EXPECT_EQ(Open(file_), nullptr);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"I can't find the " + plugin_.directory +
+                                                       L"Velnote64\\Velnote.exe in the path specified in the file velnote.ini"});
+    EXPECT_EQ(log_->ProcessIds().size(), 1u);
+}
+
+TEST_F(Settings, MissingEditorIsReportedAndNothingStarts) {
+    SetTestEnvironment(L"VELNOTE_TEST_EDITORS", (files_ + L"elsewhere").c_str());
+    struct Row {
+        const char* settings;  // null: no settings file yet
+        std::wstring shownPath;
+    };
+    const Row rows[] = {
+        {nullptr, plugin_.directory + L"Velnote64\\Velnote.exe"},
+        {"[Options]\r\n", plugin_.directory + L"Velnote64\\Velnote.exe"},
+        {"[Options]\r\npath64=\r\n", L""},  // two blanks between "the" and "in"
+        {"[Options]\r\npath64=%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n", files_ + L"elsewhere\\Velnote.exe"},
+        {"[Options]\r\npath64=C:\\no such folder\\Velnote.exe\r\n", L"C:\\no such folder\\Velnote.exe"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.settings ? row.settings : "(no settings file)");
+        DeleteFileW(settingsFile_.c_str());
+        if (row.settings)
+            WriteFileBytes(settingsFile_, row.settings);
+        MessageBoxWatcher boxes;
+        EXPECT_EQ(Open(file_), nullptr);
+        std::vector<SeenMessageBox> seen = boxes.Seen();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].text, L"I can't find the " + row.shownPath + L" in the path specified in the file velnote.ini");
+        EXPECT_EQ(seen[0].caption, L"Error");
+        EXPECT_EQ(seen[0].owner, nullptr);
+        EXPECT_TRUE(seen[0].errorIcon);
+        EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{}) << "no container window";
+        EXPECT_EQ(FindWindowW(L"Velnote4", nullptr), nullptr);
+        EXPECT_EQ(log_->Lines(), std::vector<std::string>{}) << "no editor started";
+    }
+    EXPECT_EQ(RunningStandInProcesses(), std::vector<DWORD>{});
+}
+
+TEST_F(Settings, DirectoriesAndMissingFilesAreDeclinedBeforeTheSettingsFile) {
+    InstallStandInEditor(plugin_.directory);
+    MessageBoxWatcher boxes;
+    const std::wstring names[] = {files_, files_.substr(0, files_.size() - 1), files_ + L"missing.txt", L""};
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(testing::Message() << std::string(name.begin(), name.end()));
+        EXPECT_EQ(Open(name), nullptr);
+    }
+    PumpFor(100);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
+    EXPECT_FALSE(SettingsFileExists());
+    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{});
+    EXPECT_EQ(log_->Lines(), std::vector<std::string>{});
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// The stand-in editor (tests/editor): installing it where the plug-in looks for the
+// editor, steering it through the environment it inherits, and reading its log.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The built stand-in, as a Windows path.
+std::wstring StandInEditorFile();
+
+// Copies the stand-in to path, creating the missing folders. Fails the test on error.
+void InstallStandInEditorAt(const std::wstring& path);
+// Copies the stand-in to the 64-bit default location, <plug-in folder>Velnote64\Velnote.exe,
+// and returns that path. pluginDirectory ends with a backslash.
+std::wstring InstallStandInEditor(const std::wstring& pluginDirectory);
+
+// Sets or, with null, removes a variable of this process's environment, which every
+// editor that the plug-in starts inherits.
+void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
+// VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "topmost"; null for normal.
+void SetEditorMode(const wchar_t* mode);
+
+// The log of every stand-in started while it is in use: constructing it points
+// VELNOTE_EDITOR_LOG at a new, empty file; the destructor removes the variable and the file.
+class EditorLog {
+public:
+    explicit EditorLog(std::wstring path);
+    ~EditorLog();
+    EditorLog(const EditorLog&) = delete;
+    EditorLog& operator=(const EditorLog&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    // Every line so far, without line ends.
+    std::vector<std::string> Lines() const;
+    // The lines of one event ("command", "key", ...), with the event word and its blank removed.
+    std::vector<std::string> Events(const std::string& event) const;
+    // Pumps this thread's messages until a line satisfies match or timeoutMs passed.
+    bool WaitFor(const std::function<bool(const std::string&)>& match, DWORD timeoutMs = 5000) const;
+    bool WaitForLine(const std::string& line, DWORD timeoutMs = 5000) const;
+    // The process identifiers of the "start" lines.
+    std::vector<DWORD> ProcessIds() const;
+
+private:
+    std::wstring path_;
+};
+
+// Pumps this thread's messages until done() or timeoutMs passed; returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+// Pumps this thread's messages for a while, for what must not happen.
+void PumpFor(DWORD milliseconds);
+
+// Identifiers of the running processes whose executable is named Velnote.exe.
+std::vector<DWORD> RunningStandInProcesses();
+// Waits up to timeoutMs for each process to end and terminates those that did not.
+// Returns the identifiers that had to be terminated.
+std::vector<DWORD> EndProcesses(const std::vector<DWORD>& processIds, DWORD timeoutMs);
+
+// Starts the stand-in at path (command line "Velnote.exe") with VELNOTE_EDITOR_MODE mode, in an
+// environment whose VELNOTE_EDITOR_LOG is logPath. The caller closes the handles.
+PROCESS_INFORMATION StartStandInEditor(const std::wstring& path, const std::wstring& logPath, const wchar_t* mode);
+// Waits for the top-level "Velnote4" window of a process.
+HWND WaitForEditorWindowOf(DWORD processId, DWORD timeoutMs = 5000);
+
+// The test bed's own dialog requests; post them (the boxes are modal).
+inline constexpr WPARAM kStandInAskCancelFocused = 40001;
+inline constexpr WPARAM kStandInAskOkFocused = 40002;
+inline constexpr WPARAM kStandInAskNearMissTitle = 40003;
