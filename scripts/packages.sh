@@ -13,4 +13,4 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip)
-TEST_PACKAGES=(googletest wine wine64 unzip)
+TEST_PACKAGES=(googletest wine wine64 unzip python3)

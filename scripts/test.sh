@@ -13,19 +13,7 @@ scripts/build.sh
 cmake --preset tests -B "$build" -DVELNOTE_WLX32="$PWD/$root/win32/src/Velnote.wlx" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
-# One Wine prefix inside the build folder, with the null display driver (no X server),
-# and one persistent, warmed-up wineserver for the whole run: without the warm-up CTest
-# hangs, and without a persistent server every test process costs seconds.
-export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all
-unset DISPLAY
-if [ ! -f "$WINEPREFIX/.velnote-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.velnote-ready"
-fi
-wineserver -p
-trap 'wineserver -k || true' EXIT
-wine cmd /c exit </dev/null >/dev/null 2>&1
+# One Wine prefix inside the build folder and one wineserver for the whole run.
+source scripts/wine-session.sh
+start_wine_session "$PWD/$build/wineprefix"
 ctest --test-dir "$build" --output-on-failure --no-tests=error "$@"

@@ -1,0 +1,557 @@
+// Measures the 64-bit plug-in against the stand-in editor, side by side in one run:
+// opening a viewer against the editor starting on its own, closing it, one hook call
+// against the platform's CallNextHookEx, and the size and imports of both release files.
+// It prints ratios with the medians they come from; it passes or fails nothing.
+//
+//   velnote_bench.exe [--rounds N] [--calls N]
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/captured_procs.h"
+#include "support/editor.h"
+#include "support/host_windows.h"
+#include "support/iat.h"
+#include "support/pe_image.h"
+#include "support/plugin.h"
+
+namespace {
+
+constexpr double kFootprintTargetBytes = 48 * 1024;
+constexpr double kOpenTarget = 1.10;
+constexpr double kWaitLimitMicroseconds = 10e6;
+constexpr DWORD kProcessEndLimitMs = 10000;
+constexpr DWORD kSettleMs = 100;  // between runs, so that one editor's exit does not overlap the next start
+constexpr size_t kKeystrokeBatches = 15;
+
+double gTicksPerMicrosecond = 0;
+bool gFaulty = false;  // a measurement could not be taken as intended; the exit code says so
+
+double Microseconds() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / gTicksPerMicrosecond;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The middle half of the values, in milliseconds, for judging a median of few runs.
+std::string Quartiles(std::vector<double> values) {
+    if (values.empty())
+        return "none";
+    std::sort(values.begin(), values.end());
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f-%.0f ms", values[values.size() / 4] / 1000,
+                  values[(values.size() * 3) / 4] / 1000);
+    return text;
+}
+
+void Fault(const char* what) {
+    std::printf("FAULT     %s\n", what);
+    gFaulty = true;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(narrow.size() - 1);
+    return narrow;
+}
+
+// ---- The machine -------------------------------------------------------------------
+
+std::string CpuModel() {
+    // Wine maps the Linux root to Z:, so the kernel's own description is readable here.
+    std::string info = ReadFileBytes(L"Z:\\proc\\cpuinfo");
+    size_t at = info.find("model name");
+    if (at == std::string::npos)
+        return "unknown CPU";
+    at = info.find(':', at);
+    size_t end = info.find('\n', at);
+    return info.substr(at + 2, end - at - 2);
+}
+
+std::string WineVersion() {
+    using GetVersionFunction = const char*(CDECL*)();
+    auto getVersion = reinterpret_cast<GetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
+    return getVersion ? std::string("Wine ") + getVersion() : "not Wine";
+}
+
+// Other work on the machine slows the editors' start-up and widens the spread.
+std::string LoadAverage() {
+    std::string load = ReadFileBytes(L"Z:\\proc\\loadavg");
+    size_t end = load.find(' ', load.find(' ', load.find(' ') + 1) + 1);
+    return end == std::string::npos ? "unknown" : load.substr(0, end);
+}
+
+void PrintMachine() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    std::printf("Velnote benchmark, %04u-%02u-%02u %02u:%02u UTC; %lu processors, %s; %s; load average %s\n",
+                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, system.dwNumberOfProcessors,
+                CpuModel().c_str(), WineVersion().c_str(), LoadAverage().c_str());
+}
+
+// ---- Open and close ------------------------------------------------------------------
+
+// The editor's top-level "Velnote4" window of one process, looked for as the plug-in does.
+HWND FindEditorWindowOf(DWORD processId) {
+    for (HWND wnd = FindWindowExW(nullptr, nullptr, L"Velnote4", nullptr); wnd != nullptr;
+         wnd = FindWindowExW(nullptr, wnd, L"Velnote4", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(wnd, &owner);
+        if (owner == processId)
+            return wnd;
+    }
+    return nullptr;
+}
+
+// Waits for a process while this thread's messages are handled: the embedded editor
+// sends messages to the host thread while it closes. Returns false after the limit.
+bool WaitForProcessEnd(HANDLE process) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= kProcessEndLimitMs)
+            return false;
+        DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, kProcessEndLimitMs - elapsed, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0)
+            return true;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+enum class Waiting { kSpinning, kSleeping };
+
+// ListLoadW installs the hooks right after its window wait and the menu trimming: a
+// pass-through on SetWindowsHookExW notes when, to split ListLoadW into the wait and the
+// embedding. It adds one indirect call and one clock read to a call of some 100 ms.
+double gFirstHookCall = 0;
+
+HHOOK WINAPI NotingSetWindowsHookExW(int kind, HOOKPROC proc, HINSTANCE module, DWORD thread) {
+    if (gFirstHookCall == 0)
+        gFirstHookCall = Microseconds();
+    return SetWindowsHookExW(kind, proc, module, thread);
+}
+
+struct OpenSamples {
+    std::vector<double> startSleeping;  // CreateProcessW until the main window exists, this thread sleeping between looks
+    std::vector<double> startSpinning;  // the same, this thread looking without pause
+    std::vector<double> bareClose;      // WM_CLOSE posted until the bare editor process ended
+    std::vector<double> listLoad;       // ListLoadW, call to return
+    std::vector<double> listLoadWait;   // ListLoadW called until it installs the hooks
+    std::vector<double> closeReturn;    // ListCloseWindow, call to return
+    std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
+};
+
+struct Setup {
+    Plugin plugin;
+    std::wstring editor;
+    std::wstring viewed;
+};
+
+// The editor started as the plug-in starts it (same file, command line and start-up
+// information), but by this program and with nothing embedded.
+void RunBareEditor(const Setup& setup, Waiting waiting, OpenSamples& samples) {
+    wchar_t commandLine[512];
+    std::swprintf(commandLine, 512, L"Velnote.exe  /B+ \"%ls\"", setup.viewed.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESIZE | STARTF_USEPOSITION | STARTF_FORCEOFFFEEDBACK;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process = {};
+    double start = Microseconds();
+    if (!CreateProcessW(setup.editor.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        Fault("CreateProcessW of the bare editor failed");
+        return;
+    }
+    HWND window = nullptr;
+    while ((window = FindEditorWindowOf(process.dwProcessId)) == nullptr &&
+           Microseconds() - start < kWaitLimitMicroseconds) {
+        if (waiting == Waiting::kSleeping)
+            Sleep(1);
+    }
+    double started = Microseconds() - start;
+    CloseHandle(process.hThread);
+    if (window == nullptr) {
+        Fault("the bare editor showed no window within 10 s");
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    (waiting == Waiting::kSleeping ? samples.startSleeping : samples.startSpinning).push_back(started);
+
+    // Closed the way a user closes it; timed as the plug-in's close is, to the process's end.
+    Sleep(kSettleMs);
+    start = Microseconds();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForProcessEnd(process.hProcess)) {
+        samples.bareClose.push_back(Microseconds() - start);
+    } else {
+        Fault("the bare editor did not end within 10 s of WM_CLOSE");
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hProcess);
+}
+
+// One viewer in a stand-alone lister window: opened, sized as a host sizes it, left to
+// settle, and closed.
+void RunViewer(const Setup& setup, OpenSamples& samples) {
+    HostWindows host = CreateStandAloneLister();
+    std::wstring viewed = setup.viewed;
+    HWND container = nullptr;
+    double start = 0, opened = 0;
+    {
+        ScopedImport noting(setup.plugin.module, "USER32.dll", "SetWindowsHookExW",
+                            reinterpret_cast<void*>(&NotingSetWindowsHookExW));
+        gFirstHookCall = 0;
+        start = Microseconds();
+        container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
+        opened = Microseconds() - start;
+    }
+    if (container == nullptr) {
+        Fault("ListLoadW declined");
+        return;
+    }
+    samples.listLoad.push_back(opened);
+    samples.listLoadWait.push_back(gFirstHookCall - start);
+
+    RECT client;
+    GetClientRect(host.lister, &client);
+    MoveWindow(container, 0, 0, client.right, client.bottom, TRUE);
+    PumpFor(kSettleMs);
+
+    DWORD editorId = 0;
+    GetWindowThreadProcessId(GetWindow(container, GW_CHILD), &editorId);
+    HANDLE editor = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, editorId);
+    if (editor == nullptr) {
+        Fault("the embedded editor's process could not be opened");
+        setup.plugin.listCloseWindow(container);
+        return;
+    }
+    start = Microseconds();
+    setup.plugin.listCloseWindow(container);
+    samples.closeReturn.push_back(Microseconds() - start);
+    if (WaitForProcessEnd(editor)) {
+        samples.closeEnded.push_back(Microseconds() - start);
+    } else {
+        Fault("the editor did not end within 10 s of ListCloseWindow");
+        TerminateProcess(editor, 1);
+    }
+    CloseHandle(editor);
+}
+
+Setup PrepareViewerSetup() {
+    Setup setup;
+    setup.plugin = LoadPluginCopy();
+    if (setup.plugin.module == nullptr)
+        return setup;
+    WriteFileBytes(setup.plugin.directory + L"velnote.ini", "[Options]\r\n");
+    setup.editor = InstallStandInEditor(setup.plugin.directory);
+    setup.viewed = setup.plugin.directory + L"viewed.txt";
+    WriteFileBytes(setup.viewed, "int main() { return 0; }\r\n");
+    return setup;
+}
+
+// How long one look of the sleeping wait lasts, for reading its medians: the window is
+// seen up to one look late.
+double SleepingLookMicroseconds() {
+    constexpr int kLooks = 200;
+    double start = Microseconds();
+    for (int i = 0; i < kLooks; ++i) {
+        FindEditorWindowOf(0);
+        Sleep(1);
+    }
+    return (Microseconds() - start) / kLooks;
+}
+
+void MeasureOpenAndClose(int rounds) {
+    Setup setup = PrepareViewerSetup();
+    if (setup.plugin.module == nullptr) {
+        Fault("the plug-in could not be loaded");
+        return;
+    }
+    OpenSamples warmUp;  // the first start of each kind reads files from disk: not counted
+    RunBareEditor(setup, Waiting::kSleeping, warmUp);
+    RunViewer(setup, warmUp);
+
+    OpenSamples samples;
+    for (int round = 0; round < rounds; ++round) {
+        // The order turns each round, so that no kind always follows the same other kind.
+        for (int step = 0; step < 3; ++step) {
+            switch ((round + step) % 3) {
+            case 0: RunBareEditor(setup, Waiting::kSleeping, samples); break;
+            case 1: RunBareEditor(setup, Waiting::kSpinning, samples); break;
+            default: RunViewer(setup, samples); break;
+            }
+            Sleep(kSettleMs);
+        }
+    }
+    double look = SleepingLookMicroseconds();
+
+    std::vector<DWORD> left = RunningStandInProcesses();
+    if (!left.empty())
+        Fault("stand-in editors were still running after every viewer was closed");
+    EndProcesses(left, 1000);
+    UnloadPlugin(setup.plugin);
+
+    double listLoad = Median(samples.listLoad) / 1000;
+    double sleeping = Median(samples.startSleeping) / 1000;
+    double spinning = Median(samples.startSpinning) / 1000;
+    double bareClose = Median(samples.bareClose) / 1000;
+    double closeReturn = Median(samples.closeReturn) / 1000;
+    double closeEnded = Median(samples.closeEnded) / 1000;
+    std::printf("open      ListLoadW / editor start-up:            %.2f  (target %.2f)\n", listLoad / sleeping,
+                kOpenTarget);
+    std::printf("          ListLoadW %.1f ms (middle half %s); editor start-up %.1f ms (%s), from\n"
+                "          CreateProcessW to its window while this process sleeps 1 ms between looks (%.2f ms a\n"
+                "          look); medians of %zu and %zu runs, interleaved\n",
+                listLoad, Quartiles(samples.listLoad).c_str(), sleeping, Quartiles(samples.startSleeping).c_str(),
+                look / 1000, samples.listLoad.size(), samples.startSleeping.size());
+    double wait = Median(samples.listLoadWait) / 1000;
+    std::printf("          ListLoadW's own wait (call to its first SetWindowsHookExW) %.1f ms (%s); / start-up: %.2f\n",
+                wait, Quartiles(samples.listLoadWait).c_str(), wait / sleeping);
+    std::printf("          ListLoadW / editor start-up, both polling without pause: %.2f\n", listLoad / spinning);
+    std::printf("polling   editor start-up while this process polls without pause / while it sleeps: %.2f\n"
+                "          %.1f ms (%s) vs %.1f ms: the spinning wait changes the editor's start-up by %+.1f ms\n"
+                "          on %lu cores\n",
+                spinning / sleeping, spinning, Quartiles(samples.startSpinning).c_str(), sleeping, spinning - sleeping,
+                GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+    std::printf("close     ListCloseWindow returns after %.1f ms; the editor process has ended %.1f ms after the call\n",
+                closeReturn, closeEnded);
+    std::printf("          call-to-end / bare editor's WM_CLOSE-to-end (%.1f ms): %.2f; medians of %zu and %zu runs\n",
+                bareClose, closeEnded / bareClose, samples.closeEnded.size(), samples.bareClose.size());
+}
+
+// ---- Keystroke -----------------------------------------------------------------------
+
+struct ImportCheck {
+    int slots = 0;
+    std::vector<std::string> foreign;  // "DLL!function" whose slot holds anything but the platform's export
+};
+
+// Every import slot of a loaded module compared with what the platform's own module
+// exports under that name today: a fake left bound by the capture would be measured in
+// place of the platform.
+ImportCheck CheckImportsArePlatform(HMODULE module) {
+    ImportCheck check;
+    auto base = reinterpret_cast<const BYTE*>(module);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    for (; descriptor->Name != 0; ++descriptor) {
+        const char* dll = reinterpret_cast<const char*>(base + descriptor->Name);
+        HMODULE platform = GetModuleHandleA(dll);
+        auto names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
+            base + (descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk : descriptor->FirstThunk));
+        auto slots = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            std::string name;
+            FARPROC real = nullptr;
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                name = "#";
+                name += std::to_string(IMAGE_ORDINAL(names->u1.Ordinal));
+                real = platform ? GetProcAddress(platform, MAKEINTRESOURCEA(IMAGE_ORDINAL(names->u1.Ordinal))) : nullptr;
+            } else {
+                auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                name = reinterpret_cast<const char*>(byName->Name);
+                real = platform ? GetProcAddress(platform, name.c_str()) : nullptr;
+            }
+            ++check.slots;
+            if (real == nullptr || reinterpret_cast<ULONG_PTR>(real) != slots->u1.Function)
+                check.foreign.push_back(std::string(dll) + "!" + name);
+        }
+    }
+    return check;
+}
+
+HWND WINAPI FakeGetFocus() {
+    return nullptr;
+}
+
+template <typename Call>
+double NanosecondsPerCall(size_t calls, Call call) {
+    double start = Microseconds();
+    for (size_t i = 0; i < calls; ++i)
+        call();
+    return (Microseconds() - start) * 1000 / static_cast<double>(calls);
+}
+
+void MeasureKeystroke(size_t calls) {
+    HostWindows host = CreateStandAloneLister();
+    CapturedProcs procs = CaptureProcs(host.lister);
+    if (procs.keyboardHook == nullptr || procs.mouseHook == nullptr) {
+        Fault("the hook procedures could not be captured");
+        ReleaseProcs(procs);
+        return;
+    }
+
+    // The capture binds its fakes only while ListLoadW runs. That nothing is left bound is
+    // checked slot by slot; that the check sees a bound fake is shown with one.
+    bool checkSeesFake = false;
+    {
+        ScopedImport fake(procs.plugin.module, "USER32.dll", "GetFocus", reinterpret_cast<void*>(&FakeGetFocus));
+        std::vector<std::string> foreign = CheckImportsArePlatform(procs.plugin.module).foreign;
+        checkSeesFake = foreign.size() == 1 && foreign[0] == "USER32.dll!GetFocus";
+    }
+    ImportCheck imports = CheckImportsArePlatform(procs.plugin.module);
+    if (!checkSeesFake)
+        Fault("the import check did not see a fake bound on GetFocus");
+    for (const std::string& slot : imports.foreign)
+        std::printf("FAULT     import slot %s does not hold the platform's function\n", slot.c_str());
+    if (!imports.foreign.empty())
+        gFaulty = true;
+
+    // As in the editor: the focus on a window inside the container inside the lister, so
+    // that the hook's GetParent and GetAncestor walk a real chain.
+    SetForegroundWindow(host.lister);
+    SetFocus(procs.editor);
+    if (GetFocus() != procs.editor)
+        Fault("the focus could not be put on the embedded window");
+
+    constexpr LPARAM kKeyAPress = 0x001E0001;  // repeat 1, scan code 0x1E
+    MOUSEHOOKSTRUCT move = {};
+    GetCursorPos(&move.pt);
+    move.hwnd = procs.editor;
+    move.wHitTestCode = HTCLIENT;
+    auto mouseData = reinterpret_cast<LPARAM>(&move);
+    if (procs.keyboardHook(HC_ACTION, 'A', kKeyAPress) != CallNextHookEx(nullptr, HC_ACTION, 'A', kKeyAPress) ||
+        procs.mouseHook(HC_ACTION, WM_MOUSEMOVE, mouseData) != CallNextHookEx(nullptr, HC_ACTION, WM_MOUSEMOVE, mouseData))
+        Fault("a hook did not pass the call on");
+
+    std::vector<double> keyboard, mouse, next;
+    for (size_t batch = 0; batch < kKeystrokeBatches; ++batch) {
+        keyboard.push_back(NanosecondsPerCall(calls, [&] { procs.keyboardHook(HC_ACTION, 'A', kKeyAPress); }));
+        mouse.push_back(NanosecondsPerCall(calls, [&] { procs.mouseHook(HC_ACTION, WM_MOUSEMOVE, mouseData); }));
+        next.push_back(NanosecondsPerCall(calls, [&] { CallNextHookEx(nullptr, HC_ACTION, 'A', kKeyAPress); }));
+    }
+    ReleaseProcs(procs);
+
+    double nextCall = Median(next);
+    std::printf("keystroke KeyboardHookProc('A') / CallNextHookEx:       %.2f  (%.0f ns vs %.0f ns a call)\n",
+                Median(keyboard) / nextCall, Median(keyboard), nextCall);
+    std::printf("          MouseHookProc(WM_MOUSEMOVE) / CallNextHookEx: %.2f  (%.0f ns a call)\n",
+                Median(mouse) / nextCall, Median(mouse));
+    std::printf("          medians of %zu batches of %zu direct calls, interleaved; %d of %d import slots hold\n"
+                "          the platform's own functions after the capture (a fake bound on GetFocus %s)\n",
+                kKeystrokeBatches, calls, imports.slots - static_cast<int>(imports.foreign.size()), imports.slots,
+                checkSeesFake ? "was seen" : "was NOT seen");
+}
+
+// ---- Footprint -----------------------------------------------------------------------
+
+template <typename Value>
+bool ReadAtRva(const PeImage& image, uint32_t rva, Value& value) {
+    std::string bytes = BytesAt(image, rva, sizeof value);
+    if (bytes.size() != sizeof value)
+        return false;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    return true;
+}
+
+// The imported DLLs of a file with the number of functions taken from each, for either width.
+std::vector<std::pair<std::string, int>> ImportCounts(const PeImage& image) {
+    std::vector<std::pair<std::string, int>> counts;
+    if (image.directories.size() <= IMAGE_DIRECTORY_ENTRY_IMPORT)
+        return counts;
+    const bool wide = image.optionalMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    const uint32_t thunkSize = wide ? 8 : 4;
+    std::vector<std::string> dlls = ReadImportedDlls(image);
+    uint32_t at = image.directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (const std::string& dll : dlls) {
+        IMAGE_IMPORT_DESCRIPTOR descriptor = {};
+        if (!ReadAtRva(image, at, descriptor))
+            break;
+        at += sizeof descriptor;
+        uint32_t thunk = descriptor.OriginalFirstThunk ? descriptor.OriginalFirstThunk : descriptor.FirstThunk;
+        int functions = 0;
+        for (;; thunk += thunkSize, ++functions) {
+            uint64_t value = 0;
+            std::string bytes = BytesAt(image, thunk, thunkSize);
+            if (bytes.size() != thunkSize)
+                break;
+            std::memcpy(&value, bytes.data(), thunkSize);
+            if (value == 0)
+                break;
+        }
+        counts.emplace_back(dll, functions);
+    }
+    return counts;
+}
+
+void MeasureFootprint(const std::wstring& path) {
+    PeImage image = ReadPeImage(path);
+    std::string name = Narrow(path.substr(path.find_last_of(L'\\') + 1));
+    if (!image.error.empty()) {
+        std::printf("footprint %s: %s\n", name.c_str(), image.error.c_str());
+        gFaulty = true;
+        return;
+    }
+    double size = static_cast<double>(image.bytes.size());
+    std::printf("footprint %-14s %zu bytes = %.1f KiB; / 48 KiB: %.2f (%s)\n", name.c_str(), image.bytes.size(),
+                size / 1024, size / kFootprintTargetBytes, size <= kFootprintTargetBytes ? "within" : "OVER");
+    std::string list;
+    int total = 0;
+    for (const auto& [dll, functions] : ImportCounts(image)) {
+        list += (list.empty() ? "" : ", ") + dll + " " + std::to_string(functions);
+        total += functions;
+    }
+    std::printf("          imports %s (%d functions)\n", list.c_str(), total);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);  // the support code reports through gtest's assertions
+    int rounds = 15;
+    size_t calls = 2000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--calls") == 0)
+            calls = static_cast<size_t>(std::max(1, std::atoi(argv[i + 1])));
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    gTicksPerMicrosecond = static_cast<double>(frequency.QuadPart) / 1e6;
+    // Nothing of a test run may steer or slow the editors started here.
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_LOG", nullptr);
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
+    SetEnvironmentVariableW(L"COMMANDER_INI", nullptr);
+
+    PrintMachine();
+    bool sameAsRelease = ReadFileBytes(BuiltPluginFile()) == ReadFileBytes(WindowsPath(VELNOTE_RELEASE_WLX64));
+    std::printf("plug-in   %s (%s the release Velnote.wlx64)\n", Narrow(BuiltPluginFile()).c_str(),
+                sameAsRelease ? "byte for byte" : "NOT the same bytes as");
+    MeasureOpenAndClose(rounds);
+    MeasureKeystroke(calls);
+    MeasureFootprint(WindowsPath(VELNOTE_WLX32));
+    MeasureFootprint(WindowsPath(VELNOTE_RELEASE_WLX64));
+    std::fflush(stdout);
+    bool failed = gFaulty || testing::UnitTest::GetInstance()->ad_hoc_test_result().Failed();
+    if (failed)
+        std::printf("The figures above are incomplete: see the faults reported.\n");
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,331 @@
+// The host's viewer commands (search, print, copy, select all) reaching the embedded
+// stand-in editor, end to end: the editor runs in its own process and logs what reaches
+// it; import-table fakes on the plug-in record what it sends and in which order.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/recorder.h"
+#include "support/viewer.h"
+
+namespace {
+
+constexpr WPARAM kSearchWithFlags = 4158;
+constexpr WPARAM kSearchNoFlags = 4159;
+constexpr WPARAM kPrint = 4108;
+constexpr WPARAM kCopy = 4154;
+constexpr WPARAM kSelectAll = 4157;
+constexpr int kOk = 0;
+constexpr int kError = 1;
+
+// The editor log's lines written since a mark.
+class LogMark {
+public:
+    explicit LogMark(const EditorLog& log) : log_(log), mark_(log.Lines().size()) {}
+    std::vector<std::string> NewLines() const {
+        std::vector<std::string> lines = log_.Lines();
+        return std::vector<std::string>(lines.begin() + std::min(mark_, lines.size()), lines.end());
+    }
+
+private:
+    const EditorLog& log_;
+    size_t mark_;
+};
+
+std::string CommandLine(WPARAM id) {
+    return "command " + std::to_string(id) + " 0x0";
+}
+
+class Commands : public ViewerTest {
+protected:
+    // Checks what one search call did, given the log lines it produced: the editor's search
+    // command, the search window opened by it, then the text in that window's field; and
+    // the plug-in's calls in the same order, the active window looked up only after the
+    // command had returned.
+    void ExpectSearch(const std::vector<std::string>& lines, WPARAM command,
+                      const std::string& utf8Text, const Entry& setText) {
+        ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
+        EXPECT_EQ(lines[0], CommandLine(command));
+        const std::string open = "search-open " + std::to_string(command) + " ";
+        ASSERT_EQ(lines[1].rfind(open, 0), 0u) << lines[1];
+        EXPECT_EQ(lines[2], "search-text " + utf8Text);
+
+        HWND search = ParseLoggedWindow(lines[1].substr(open.size()));
+        HWND field = GetWindow(GetWindow(search, GW_CHILD), GW_CHILD);
+        ASSERT_NE(field, nullptr);
+        Entry expectedSetText = setText;
+        expectedSetText.window = WindowName(field);
+        EXPECT_SEQUENCE((std::vector<Entry>{
+            {"SendMessageW", "editor", WM_COMMAND, command, 0},
+            {"GetActiveWindow", WindowName(search)},
+            expectedSetText,
+        }));
+    }
+};
+
+TEST_F(Commands, SearchSendsTheCommandTheFlagsChooseThenTheTextToTheSearchField) {
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    struct Row {
+        int flags;
+        std::wstring text;
+        WPARAM command;
+    };
+    const Row rows[] = {
+        {0, L"needle", kSearchNoFlags},
+        {1, L"find first", kSearchWithFlags},                 // lcs_findfirst
+        {2, L"Match Case", kSearchWithFlags},                 // lcs_matchcase
+        {4, L"whole words", kSearchWithFlags},                // lcs_wholewords
+        {8, L"backwards", kSearchWithFlags},                  // lcs_backwards
+        {1 | 2, L"first, case", kSearchWithFlags},
+        {2 | 4 | 8, L"case words back", kSearchWithFlags},
+        {1 | 2 | 4 | 8, L"all four", kSearchWithFlags},
+        {0x100, L"a flag the host does not define", kSearchWithFlags},
+        {-1, L"every bit", kSearchWithFlags},
+        {0, L"Gr\u00F6\u00DFe \u2211 \u65E5\u672C \U0001F600", kSearchNoFlags},
+        {0, L"", kSearchNoFlags},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "flags " << row.flags << ", text \"" << ToUtf8(row.text) << "\"");
+        std::wstring text = row.text;
+        LogMark mark(*log_);
+        ClearRecorded();
+        int result;
+        {
+            RecordingFakes fakes(plugin_.module);
+            result = plugin_.listSearchTextW(viewer.container, text.data(), row.flags);
+        }
+        EXPECT_EQ(result, kOk);
+        // The text itself is handed on, not a copy of it.
+        ExpectSearch(mark.NewLines(), row.command, ToUtf8(row.text),
+                     {"SendMessageW", "", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())});
+    }
+}
+
+TEST_F(Commands, AnsiSearchTextArrivesInWideFormOrNotAtAllWhenItDoesNotFit) {
+    // Wine's prefix runs with the Western European ANSI code page.
+    ASSERT_EQ(GetACP(), 1252u);
+    Viewer viewer = Open(ViewerMode::kQuickView);
+    ASSERT_TRUE(viewer.IsOpen());
+    struct Row {
+        const char* name;
+        std::string text;  // in code page 1252
+        int flags;
+        int result;
+        std::string arrives;  // UTF-8, when the result is 0
+    };
+    const std::string fits(259, 'a');  // 260 wide characters with the terminator
+    const Row rows[] = {
+        {"ASCII", "plain text", 0, kOk, "plain text"},
+        {"e acute 0xE9", "caf\xE9 cr\xE8me", 2, kOk, "caf\u00E9 cr\u00E8me"},
+        {"euro sign 0x80", "\x80 99", 0, kOk, "\u20AC 99"},
+        {"empty", "", 1, kOk, ""},
+        {"259 characters", fits, 0, kOk, fits},
+        {"259 characters ending in 0xE9", std::string(258, 'b') + "\xE9", 8, kOk, std::string(258, 'b') + "\u00E9"},
+        {"260 characters", std::string(260, 'c'), 0, kError, ""},
+        {"1000 characters", std::string(1000, 'd'), 4, kError, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string text = row.text;
+        LogMark mark(*log_);
+        ClearRecorded();
+        int result;
+        {
+            RecordingFakes fakes(plugin_.module);
+            result = plugin_.listSearchText(viewer.container, text.data(), row.flags);
+        }
+        EXPECT_EQ(result, row.result);
+        if (row.result == kError) {
+            EXPECT_SEQUENCE(std::vector<Entry>{});
+            PumpFor(50);
+            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+            continue;
+        }
+        // The converted text lies in the plug-in's own buffer: its address is not ours to know.
+        ExpectSearch(mark.NewLines(), row.flags ? kSearchWithFlags : kSearchNoFlags, row.arrives,
+                     {"SendMessageW", "", WM_SETTEXT, 0, 0, kAnyLParam});
+    }
+}
+
+// What GetActiveWindow answers the plug-in in the test below.
+HWND gScriptedActive;
+HWND WINAPI ScriptedGetActiveWindow() {
+    Record({"GetActiveWindow", WindowName(gScriptedActive)});
+    return gScriptedActive;
+}
+
+TEST_F(Commands, SearchTextReachesNoWindowWhenTheActiveWindowHasNoGrandchild) {
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    HWND childless = CreateRecordedWindow(L"VelnoteTestActive", L"", WS_OVERLAPPEDWINDOW, nullptr, "childless");
+    HWND parent = CreateRecordedWindow(L"VelnoteTestActive", L"", WS_OVERLAPPEDWINDOW, nullptr, "parent");
+    CreateRecordedWindow(L"VelnoteTestActive", L"", WS_CHILD, parent, "only child");
+    struct Row {
+        const char* name;
+        HWND active;
+        int flags;
+    };
+    const Row rows[] = {
+        {"no active window", nullptr, 0},
+        {"an active window without a child", childless, 1},
+        {"an active window whose child has no child", parent, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        gScriptedActive = row.active;
+        std::wstring text = L"lost";
+        LogMark mark(*log_);
+        ClearRecorded();
+        int result;
+        {
+            RecordingFakes fakes(plugin_.module);
+            ScopedImport active(plugin_.module, "USER32.dll", "GetActiveWindow",
+                                reinterpret_cast<void*>(&ScriptedGetActiveWindow));
+            result = plugin_.listSearchTextW(viewer.container, text.data(), row.flags);
+        }
+        EXPECT_EQ(result, kOk);
+        const WPARAM command = row.flags ? kSearchWithFlags : kSearchNoFlags;
+        EXPECT_SEQUENCE((std::vector<Entry>{
+            {"SendMessageW", "editor", WM_COMMAND, command, 0},
+            {"GetActiveWindow", WindowName(row.active)},
+            {"SendMessageW", "null", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())},
+        }));
+        std::vector<std::string> lines = mark.NewLines();
+        ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
+        EXPECT_EQ(lines[0], CommandLine(command));
+        EXPECT_EQ(lines[1].rfind("search-open ", 0), 0u) << lines[1];
+    }
+    DestroyWindow(parent);
+    DestroyWindow(childless);
+}
+
+TEST_F(Commands, SendCommandCarriesOutCopyAndSelectAllOnly) {
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    struct Row {
+        const char* name;
+        int command;
+        int parameter;  // ignored
+        int result;
+        WPARAM sent;  // 0: nothing
+    };
+    const Row rows[] = {
+        {"lc_copy", 1, 0, kOk, kCopy},
+        {"lc_copy with a parameter", 1, 0x7FFF, kOk, kCopy},
+        {"lc_selectall", 3, 0, kOk, kSelectAll},
+        {"lc_selectall with a parameter", 3, -1, kOk, kSelectAll},
+        {"lc_newparams", 2, 0, kError, 0},
+        {"lc_setpercent", 4, 50, kError, 0},
+        {"zero", 0, 0, kError, 0},
+        {"five", 5, 0, kError, 0},
+        {"minus one", -1, 0, kError, 0},
+        {"lc_copy in the high word", 0x10001, 0, kError, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LogMark mark(*log_);
+        ClearRecorded();
+        int result;
+        {
+            RecordingFakes fakes(plugin_.module);
+            result = plugin_.listSendCommand(viewer.container, row.command, row.parameter);
+        }
+        EXPECT_EQ(result, row.result);
+        PumpFor(row.sent ? 0 : 50);
+        if (row.sent) {
+            EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, row.sent, 0}}));
+            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(row.sent)});
+        } else {
+            EXPECT_SEQUENCE(std::vector<Entry>{});
+            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+        }
+    }
+}
+
+TEST_F(Commands, PrintSendsThePrintCommandWhateverTheOtherArguments) {
+    Viewer viewer = Open(ViewerMode::kQuickView);
+    ASSERT_TRUE(viewer.IsOpen());
+    char file[] = "C:\\some\\other file.txt";
+    char printer[] = "Printer on LPT1";
+    RECT margins = {10, 20, 30, 40};
+    struct Row {
+        const char* name;
+        char* file;
+        char* printer;
+        int flags;
+        RECT* margins;
+    };
+    const Row rows[] = {
+        {"all given", file, printer, 1, &margins},
+        {"all null", nullptr, nullptr, 0, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LogMark mark(*log_);
+        ClearRecorded();
+        int result;
+        {
+            RecordingFakes fakes(plugin_.module);
+            result = plugin_.listPrint(viewer.container, row.file, row.printer, row.flags, row.margins);
+        }
+        EXPECT_EQ(result, kOk);
+        EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, kPrint, 0}}));
+        EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(kPrint)});
+    }
+}
+
+TEST_F(Commands, EveryCommandOnAContainerWithoutEditorFailsAndSendsNothing) {
+    struct Call {
+        const char* name;
+        std::function<int(const Plugin&, HWND)> call;
+    };
+    const Call calls[] = {
+        {"ListSearchTextW, flags 0", [](const Plugin& p, HWND c) { wchar_t t[] = L"x"; return p.listSearchTextW(c, t, 0); }},
+        {"ListSearchTextW, flags 1", [](const Plugin& p, HWND c) { wchar_t t[] = L"x"; return p.listSearchTextW(c, t, 1); }},
+        {"ListSearchText, flags 0", [](const Plugin& p, HWND c) { char t[] = "x"; return p.listSearchText(c, t, 0); }},
+        {"ListSearchText, flags 8", [](const Plugin& p, HWND c) { char t[] = "x"; return p.listSearchText(c, t, 8); }},
+        {"ListPrint", [](const Plugin& p, HWND c) { return p.listPrint(c, nullptr, nullptr, 0, nullptr); }},
+        {"ListSendCommand 1", [](const Plugin& p, HWND c) { return p.listSendCommand(c, 1, 0); }},
+        {"ListSendCommand 3", [](const Plugin& p, HWND c) { return p.listSendCommand(c, 3, 0); }},
+        {"ListSendCommand 2", [](const Plugin& p, HWND c) { return p.listSendCommand(c, 2, 0); }},
+    };
+    enum class Emptied { kEditorEnded, kEditorTakenOut };
+    for (Emptied emptied : {Emptied::kEditorEnded, Emptied::kEditorTakenOut}) {
+        const bool ended = emptied == Emptied::kEditorEnded;
+        SCOPED_TRACE(ended ? "the editor has ended" : "the editor was taken out and still runs");
+        Viewer viewer = Open(ended ? ViewerMode::kQuickView : ViewerMode::kLister);
+        ASSERT_TRUE(viewer.IsOpen());
+        if (ended) {
+            PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
+            ASSERT_TRUE(viewer.WaitForEditorExit());
+        } else {
+            SetParent(viewer.editor, nullptr);
+        }
+        ASSERT_EQ(GetWindow(viewer.container, GW_CHILD), nullptr);
+        ASSERT_TRUE(IsWindow(viewer.container));
+
+        for (const Call& call : calls) {
+            SCOPED_TRACE(call.name);
+            LogMark mark(*log_);
+            ClearRecorded();
+            int result;
+            {
+                RecordingFakes fakes(plugin_.module);
+                result = call.call(plugin_, viewer.container);
+            }
+            EXPECT_EQ(result, kError);
+            PumpFor(50);
+            EXPECT_SEQUENCE(std::vector<Entry>{});
+            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+        }
+        if (!ended) {
+            PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
+            EXPECT_TRUE(viewer.WaitForEditorExit());
+        }
+    }
+}
+
+}  // namespace

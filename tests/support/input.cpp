@@ -1,0 +1,90 @@
+#include "support/input.h"
+
+void PressKey(BYTE key) {
+    keybd_event(key, static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)), 0, 0);
+}
+
+void ReleaseKey(BYTE key) {
+    keybd_event(key, static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)), KEYEVENTF_KEYUP, 0);
+}
+
+bool MovePointerTo(POINT screen) {
+    SetCursorPos(screen.x, screen.y);
+    POINT now = {};
+    GetCursorPos(&now);
+    return now.x == screen.x && now.y == screen.y;
+}
+
+void LeftClick() {
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+}
+
+// The hook procedures have no context argument: the one watcher's record lives here.
+static std::mutex gSeenMutex;
+static std::vector<SeenInput> gSeen;
+
+static LRESULT CALLBACK WatchKeys(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        const auto& data = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        std::lock_guard<std::mutex> lock(gSeenMutex);
+        gSeen.push_back({static_cast<UINT>(wParam), data.vkCode, (data.flags & LLKHF_INJECTED) != 0, data.dwExtraInfo});
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+static LRESULT CALLBACK WatchMouse(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        const auto& data = *reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
+        std::lock_guard<std::mutex> lock(gSeenMutex);
+        gSeen.push_back({static_cast<UINT>(wParam), 0, (data.flags & LLMHF_INJECTED) != 0, data.dwExtraInfo});
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+InputWatcher::InputWatcher() {
+    Clear();
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, ready] { Run(ready); });
+    WaitForSingleObject(ready, 5000);
+    CloseHandle(ready);
+}
+
+void InputWatcher::Run(HANDLE ready) {
+    threadId_ = GetCurrentThreadId();
+    HHOOK keys = SetWindowsHookExW(WH_KEYBOARD_LL, WatchKeys, GetModuleHandleW(nullptr), 0);
+    HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, WatchMouse, GetModuleHandleW(nullptr), 0);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before the quit request can come
+    watching_ = keys != nullptr && mouse != nullptr;
+    SetEvent(ready);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    if (keys)
+        UnhookWindowsHookEx(keys);
+    if (mouse)
+        UnhookWindowsHookEx(mouse);
+}
+
+InputWatcher::~InputWatcher() {
+    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+}
+
+std::vector<SeenInput> InputWatcher::Seen() const {
+    std::lock_guard<std::mutex> lock(gSeenMutex);
+    return gSeen;
+}
+
+size_t InputWatcher::Count(UINT message, DWORD key) const {
+    size_t count = 0;
+    for (const SeenInput& input : Seen())
+        if (input.message == message && (key == 0 || input.key == key))
+            ++count;
+    return count;
+}
+
+void InputWatcher::Clear() {
+    std::lock_guard<std::mutex> lock(gSeenMutex);
+    gSeen.clear();
+}

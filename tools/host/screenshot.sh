@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Opens a sample file with the test host, the built 64-bit plug-in and the stand-in editor
+# under Wine, and saves what the lister window shows as a PNG file.
+#   tools/host/screenshot.sh [--quick-view] [out.png]
+# Wine's null display driver draws nothing that could be read back, so this runs on an
+# X server of its own (Xvfb) with a Wine virtual desktop, in a Wine prefix of its own.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source scripts/packages.sh
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" xvfb xauth
+
+switches=()
+if [ "${1:-}" = "--quick-view" ]; then
+    switches+=(--quick-view)
+    shift
+fi
+root="${VELNOTE_BUILD_ROOT:-build}"
+work="$PWD/$root/screenshot"
+png="$(realpath -m "${1:-$work/velnote-host.png}")"
+
+# The host and the stand-in editor are built with the test bed.
+cmake --preset tests -B "$root/tests" -DVELNOTE_WLX32="$PWD/$root/win32/src/Velnote.wlx" >/dev/null
+cmake --build "$root/tests" --target velnote velnote-host velnote_standin -j "$(nproc)" >/dev/null
+
+# A plug-in folder as the file manager's installer leaves it, with the stand-in at the
+# 64-bit build's default editor place.
+rm -rf "$work/plugins"
+mkdir -p "$work/plugins/Velnote64" "$(dirname "$png")"
+cp "$root/tests/src/Velnote.wlx64" "$work/plugins/"
+cp "$root/tests/tests/editor/Velnote.exe" "$work/plugins/Velnote64/"
+printf '// A sample file for the lister\r\nint main() {\r\n    return 0;\r\n}\r\n' >"$work/sample.cpp"
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/.velnote-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    xvfb-run -a wineboot -i >/dev/null 2>&1
+    # Every program on one virtual desktop: Wine then manages the windows itself, with no
+    # window manager needed on the X server.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.velnote-ready"
+fi
+status=0
+xvfb-run -a -s '-screen 0 1024x768x24' \
+    wine "$root/tests/tools/host/velnote-host.exe" "${switches[@]}" --screenshot "$(windows_path "$png")" \
+    "$(windows_path "$work/plugins/Velnote.wlx64")" "$(windows_path "$work/sample.cpp")" || status=$?
+wineserver -k 2>/dev/null || true
+exit "$status"
