@@ -4,14 +4,7 @@
 # (--rounds N: viewers opened and closed, default 15; --calls N: hook calls a batch).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
-
-# VELNOTE_BUILD_ROOT names another build folder, so that several builds can live side by side.
-root="${VELNOTE_BUILD_ROOT:-build}"
-build="$root/tests"
-scripts/build.sh >/dev/null
-cmake --preset tests -B "$build" -DVELNOTE_WLX32="$PWD/$root/win32/src/Velnote.wlx" >/dev/null
+source scripts/test-bed.sh >/dev/null
 cmake --build "$build" -j "$(nproc)" --target velnote_bench >/dev/null
 
 source scripts/wine-session.sh

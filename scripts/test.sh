@@ -1,16 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both plug-in files and the test bed, and runs every
-# test under 64-bit Wine.
+# test under 64-bit Wine. Arguments go to CTest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
-
-# VELNOTE_BUILD_ROOT names another build folder, so that several test beds can live side by side.
-root="${VELNOTE_BUILD_ROOT:-build}"
-build="$root/tests"
-scripts/build.sh
-cmake --preset tests -B "$build" -DVELNOTE_WLX32="$PWD/$root/win32/src/Velnote.wlx" >/dev/null
+source scripts/test-bed.sh
 cmake --build "$build" -j "$(nproc)"
 
 # One Wine prefix inside the build folder and one wineserver for the whole run.

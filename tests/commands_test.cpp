@@ -40,6 +40,21 @@ std::string CommandLine(WPARAM id) {
 
 class Commands : public ViewerTest {
 protected:
+    // Runs one export call on a fresh recording with the recording fakes bound, and returns
+    // its result. Further fakes that the call needs are bound inside call.
+    int CallRecorded(const std::function<int()>& call) {
+        ClearRecorded();
+        RecordingFakes fakes(plugin_.module);
+        return call();
+    }
+
+    // The call that left mark behind reached neither the platform nor the editor.
+    void ExpectNothingSent(const LogMark& mark) {
+        PumpFor(50);
+        EXPECT_SEQUENCE(std::vector<Entry>{});
+        EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+    }
+
     // Checks what one search call did, given the log lines it produced: the editor's search
     // command, the search window opened by it, then the text in that window's field; and
     // the plug-in's calls in the same order, the active window looked up only after the
@@ -91,12 +106,7 @@ TEST_F(Commands, SearchSendsTheCommandTheFlagsChooseThenTheTextToTheSearchField)
         SCOPED_TRACE(testing::Message() << "flags " << row.flags << ", text \"" << ToUtf8(row.text) << "\"");
         std::wstring text = row.text;
         LogMark mark(*log_);
-        ClearRecorded();
-        int result;
-        {
-            RecordingFakes fakes(plugin_.module);
-            result = plugin_.listSearchTextW(viewer.container, text.data(), row.flags);
-        }
+        int result = CallRecorded([&] { return plugin_.listSearchTextW(viewer.container, text.data(), row.flags); });
         EXPECT_EQ(result, kOk);
         // The text itself is handed on, not a copy of it.
         ExpectSearch(mark.NewLines(), row.command, ToUtf8(row.text),
@@ -131,17 +141,10 @@ TEST_F(Commands, AnsiSearchTextArrivesInWideFormOrNotAtAllWhenItDoesNotFit) {
         SCOPED_TRACE(row.name);
         std::string text = row.text;
         LogMark mark(*log_);
-        ClearRecorded();
-        int result;
-        {
-            RecordingFakes fakes(plugin_.module);
-            result = plugin_.listSearchText(viewer.container, text.data(), row.flags);
-        }
+        int result = CallRecorded([&] { return plugin_.listSearchText(viewer.container, text.data(), row.flags); });
         EXPECT_EQ(result, row.result);
         if (row.result == kError) {
-            EXPECT_SEQUENCE(std::vector<Entry>{});
-            PumpFor(50);
-            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+            ExpectNothingSent(mark);
             continue;
         }
         // The converted text lies in the plug-in's own buffer: its address is not ours to know.
@@ -178,14 +181,11 @@ TEST_F(Commands, SearchTextReachesNoWindowWhenTheActiveWindowHasNoGrandchild) {
         gScriptedActive = row.active;
         std::wstring text = L"lost";
         LogMark mark(*log_);
-        ClearRecorded();
-        int result;
-        {
-            RecordingFakes fakes(plugin_.module);
+        int result = CallRecorded([&] {
             ScopedImport active(plugin_.module, "USER32.dll", "GetActiveWindow",
                                 reinterpret_cast<void*>(&ScriptedGetActiveWindow));
-            result = plugin_.listSearchTextW(viewer.container, text.data(), row.flags);
-        }
+            return plugin_.listSearchTextW(viewer.container, text.data(), row.flags);
+        });
         EXPECT_EQ(result, kOk);
         const WPARAM command = row.flags ? kSearchWithFlags : kSearchNoFlags;
         EXPECT_SEQUENCE((std::vector<Entry>{
@@ -227,20 +227,14 @@ TEST_F(Commands, SendCommandCarriesOutCopyAndSelectAllOnly) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         LogMark mark(*log_);
-        ClearRecorded();
-        int result;
-        {
-            RecordingFakes fakes(plugin_.module);
-            result = plugin_.listSendCommand(viewer.container, row.command, row.parameter);
-        }
+        int result =
+            CallRecorded([&] { return plugin_.listSendCommand(viewer.container, row.command, row.parameter); });
         EXPECT_EQ(result, row.result);
-        PumpFor(row.sent ? 0 : 50);
         if (row.sent) {
             EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, row.sent, 0}}));
             EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(row.sent)});
         } else {
-            EXPECT_SEQUENCE(std::vector<Entry>{});
-            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+            ExpectNothingSent(mark);
         }
     }
 }
@@ -265,12 +259,8 @@ TEST_F(Commands, PrintSendsThePrintCommandWhateverTheOtherArguments) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         LogMark mark(*log_);
-        ClearRecorded();
-        int result;
-        {
-            RecordingFakes fakes(plugin_.module);
-            result = plugin_.listPrint(viewer.container, row.file, row.printer, row.flags, row.margins);
-        }
+        int result = CallRecorded(
+            [&] { return plugin_.listPrint(viewer.container, row.file, row.printer, row.flags, row.margins); });
         EXPECT_EQ(result, kOk);
         EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, kPrint, 0}}));
         EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(kPrint)});
@@ -310,16 +300,8 @@ TEST_F(Commands, EveryCommandOnAContainerWithoutEditorFailsAndSendsNothing) {
         for (const Call& call : calls) {
             SCOPED_TRACE(call.name);
             LogMark mark(*log_);
-            ClearRecorded();
-            int result;
-            {
-                RecordingFakes fakes(plugin_.module);
-                result = call.call(plugin_, viewer.container);
-            }
-            EXPECT_EQ(result, kError);
-            PumpFor(50);
-            EXPECT_SEQUENCE(std::vector<Entry>{});
-            EXPECT_EQ(mark.NewLines(), std::vector<std::string>{});
+            EXPECT_EQ(CallRecorded([&] { return call.call(plugin_, viewer.container); }), kError);
+            ExpectNothingSent(mark);
         }
         if (!ended) {
             PostMessageW(viewer.editor, WM_CLOSE, 0, 0);

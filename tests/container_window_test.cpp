@@ -26,20 +26,9 @@ const Entry kFocusToEditor = {"SetFocus", "editor"};
 const Entry kF4CommandSent = {"SendMessageW", "editor", WM_COMMAND, kCmdF4, 0};
 const Entry kF4CommandReceived = {"editor", "", WM_COMMAND, kCmdF4, 0};
 
-class ContainerWindow : public testing::Test {
+class ContainerWindow : public CapturedProcsTest {
 protected:
-    void SetUp() override {
-        lister_ = CreateRecordedWindow(L"TLister", L"Lister", WS_OVERLAPPEDWINDOW, nullptr, "lister");
-        procs_ = CaptureProcs(lister_);
-        ASSERT_NE(procs_.containerProc, nullptr);
-        fakes_ = std::make_unique<PluginFakes>(procs_.plugin.module);
-        ClearRecorded();
-    }
-    void TearDown() override {
-        fakes_.reset();
-        ReleaseProcs(procs_);
-        DestroyWindow(lister_);
-    }
+    ContainerWindow() : CapturedProcsTest(L"TLister", "lister") {}
     LRESULT Call(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
         LRESULT result = procs_.containerProc(wnd, message, wParam, lParam);
         PumpMessages();
@@ -53,10 +42,6 @@ protected:
         NameWindow(wnd, "empty container");
         return wnd;
     }
-
-    HWND lister_ = nullptr;
-    CapturedProcs procs_;
-    std::unique_ptr<PluginFakes> fakes_;
 };
 
 struct KeyRow {
@@ -250,8 +235,11 @@ TEST_F(ContainerWindow, SizeMakesTheEditorFillTheClientAreaWhateverLParamSays) {
     EXPECT_EQ(editor.bottom, client.bottom);
     EXPECT_SEQUENCE(std::vector<Entry>{});
 
+    // Without an editor there is nothing to fit, and nothing else is done instead.
     HWND empty = CreateEmptyContainer();
+    ClearRecorded();
     EXPECT_EQ(Call(empty, WM_SIZE, SIZE_RESTORED, MAKELPARAM(50, 50)), kDefault);
+    EXPECT_SEQUENCE(std::vector<Entry>{});
     DestroyWindow(empty);
 }
 

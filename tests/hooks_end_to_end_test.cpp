@@ -15,6 +15,7 @@
 #include "support/host_windows.h"
 #include "support/input.h"
 #include "support/plugin.h"
+#include "support/stand_in_test.h"
 
 namespace {
 
@@ -38,12 +39,6 @@ GUITHREADINFO GuiOf(DWORD thread) {
     info.cbSize = sizeof info;
     GetGUIThreadInfo(thread, &info);
     return info;
-}
-
-std::wstring ClassOf(HWND wnd) {
-    wchar_t name[260] = {};
-    GetClassNameW(wnd, name, 260);
-    return name;
 }
 
 struct DialogSearch {
@@ -92,15 +87,12 @@ bool BareSpotOf(HWND dialog, POINT* screen) {
     return false;
 }
 
-class HooksEndToEnd : public testing::Test {
+class HooksEndToEnd : public StandInTest {
 protected:
     void SetUp() override {
-        plugin_ = LoadPluginCopy();
-        ASSERT_NE(plugin_.module, nullptr);
-        files_ = MakeTempDirectory(L"velnote-hooks");
-        file_ = files_ + L"sample.txt";
-        WriteFileBytes(file_, "text\r\n");
-        log_ = std::make_unique<EditorLog>(files_ + L"editor.log");
+        StandInTest::SetUp();
+        if (HasFatalFailure())
+            return;
         InstallStandInEditor(plugin_.directory);
         ASSERT_TRUE(MovePointerTo(kFreeSpot));
         ASSERT_TRUE(input_.watching());
@@ -112,16 +104,11 @@ protected:
                          kSentinelKey})
             if (GetAsyncKeyState(key) & 0x8000)
                 ReleaseKey(key);
-        if (HasFailure())
+        if (HasFailure() && log_)
             std::cout << "editor log:\n" << testing::PrintToString(log_->Lines()) << "\n";
         CloseViewer();
-        std::vector<DWORD> survivors = EndProcesses(log_->ProcessIds(), 5000);
-        EXPECT_TRUE(survivors.empty()) << survivors.size() << " stand-in editor(s) had to be terminated";
-        for (HostWindows& windows : elsewhere_)
-            windows = HostWindows();
-        log_.reset();
-        UnloadPlugin(plugin_);
-        RemoveDirectoryTree(files_);
+        elsewhere_.clear();
+        StandInTest::TearDown();
     }
 
     // Opens a viewer, stand-alone (hostClass null) or in quick view inside a host main
@@ -234,12 +221,7 @@ protected:
         return count;
     }
 
-    Plugin plugin_;
-    std::wstring files_;
-    std::wstring file_;
-    std::unique_ptr<EditorLog> log_;
     InputWatcher input_;
-    HostWindows host_;
     std::vector<HostWindows> elsewhere_;  // host main windows beside the viewer
     HWND container_ = nullptr;
     HWND editor_ = nullptr;

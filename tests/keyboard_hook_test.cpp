@@ -21,36 +21,18 @@ constexpr LRESULT kSwallowed = 1;
 Entry PassedOn(WPARAM key, int code = HC_ACTION) {
     return {"CallNextHookEx", "", static_cast<UINT>(code), key, kKeyData};
 }
-const Entry kClickDown = {"mouse_event", "", MOUSEEVENTF_LEFTDOWN, 0, static_cast<LPARAM>(kSyntheticClickMark)};
-const Entry kClickUp = {"mouse_event", "", MOUSEEVENTF_LEFTUP, 0, static_cast<LPARAM>(kSyntheticClickMark)};
-Entry Posted(const char* window, UINT message) { return {"PostMessageW", window, message}; }
-Entry Sent(const char* window, UINT message) { return {"SendMessageW", window, message}; }
-Entry Received(const char* window, UINT message) { return {window, "", message}; }
-Entry ToFront(const char* window) { return {"SetForegroundWindow", window}; }
-Entry FocusTo(const char* window) { return {"SetFocus", window}; }
 Entry KeyInjected(WPARAM key) { return {"keybd_event", "", 0, key, 0}; }
 const Entry kF4Command = {"SendMessageW", "editor", WM_COMMAND, kCmdF4, 0};
 const Entry kF4CommandReceived = {"editor", "", WM_COMMAND, kCmdF4, 0};
 
-const ArrangementSpec kListerMode = {};
-const ArrangementSpec kQuickView = {HostKind::kTotalCommander};
-const ArrangementSpec kQuickViewFreeCommander = {HostKind::kFreeCommander};
-const ArrangementSpec kDialogListerMode = {HostKind::kNone, HostKind::kTotalCommander, true};
-const ArrangementSpec kDialogListerModeFreeCommander = {HostKind::kNone, HostKind::kFreeCommander, true};
-const ArrangementSpec kDialogListerModeNoHost = {HostKind::kNone, HostKind::kNone, true};
-const ArrangementSpec kDialogQuickView = {HostKind::kTotalCommander, HostKind::kNone, true};
-const ArrangementSpec kDialogQuickViewFreeCommander = {HostKind::kFreeCommander, HostKind::kNone, true};
-
-ArrangementSpec DialogWith(ArrangementSpec spec, const wchar_t* dialogClass, const wchar_t* title, int controlId) {
-    spec.dialogClass = dialogClass;
-    spec.dialogTitle = title;
-    spec.controlId = controlId;
-    return spec;
-}
+const ArrangementPlan kQuickView = {HostKind::kTotalCommander};
+const ArrangementPlan kQuickViewFreeCommander = {HostKind::kFreeCommander};
+const ArrangementPlan kDialogListerModeFreeCommander = {HostKind::kNone, HostKind::kFreeCommander, true};
+const ArrangementPlan kDialogListerModeNoHost = {HostKind::kNone, HostKind::kNone, true};
 
 struct KeyCase {
     const char* name;
-    ArrangementSpec arrangement;
+    ArrangementPlan arrangement;
     WPARAM key;
     std::vector<int> thread;    // down for GetKeyState
     std::vector<int> physical;  // down for GetAsyncKeyState
@@ -59,19 +41,10 @@ struct KeyCase {
     int code = HC_ACTION;
 };
 
-class KeyboardHook : public testing::Test {
+class KeyboardHook : public CapturedProcsTest {
 protected:
-    void SetUp() override {
-        captureLister_ = CreateRecordedWindow(L"VelnoteCaptureLister", L"", WS_OVERLAPPEDWINDOW, nullptr, "capture");
-        procs_ = CaptureProcs(captureLister_);
-        ASSERT_NE(procs_.keyboardHook, nullptr);
-        fakes_ = std::make_unique<PluginFakes>(procs_.plugin.module);
-    }
-    void TearDown() override {
-        fakes_.reset();
-        ReleaseProcs(procs_);
-        DestroyWindow(captureLister_);
-    }
+    // Not "TLister": the arrangements bring their own lister window.
+    KeyboardHook() : CapturedProcsTest(L"VelnoteCaptureLister", "capture") {}
     LRESULT CallHook(int code, WPARAM key) {
         LRESULT result = procs_.keyboardHook(code, key, kKeyData);
         PumpMessages();
@@ -86,10 +59,6 @@ protected:
             EXPECT_SEQUENCE(c.expected);
         }
     }
-
-    HWND captureLister_ = nullptr;
-    CapturedProcs procs_;
-    std::unique_ptr<PluginFakes> fakes_;
 };
 
 TEST_F(KeyboardHook, F4IsAlwaysSwallowedAndWithoutCtrlBecomesTheEditorCommand) {

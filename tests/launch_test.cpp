@@ -14,76 +14,21 @@
 #include "support/iat.h"
 #include "support/message_box.h"
 #include "support/plugin.h"
+#include "support/stand_in_test.h"
 
 namespace {
 
-class Launch : public testing::Test {
+class Launch : public StandInTest {
 protected:
     void SetUp() override {
-        plugin_ = LoadPluginCopy();
-        ASSERT_NE(plugin_.module, nullptr);
-        files_ = MakeTempDirectory(L"velnote-files");
-        file_ = files_ + L"sample.txt";
-        WriteFileBytes(file_, "text\r\n");
-        log_ = std::make_unique<EditorLog>(files_ + L"editor.log");
+        StandInTest::SetUp();
+        if (HasFatalFailure())
+            return;
         editorPath_ = InstallStandInEditor(plugin_.directory);
     }
 
-    void TearDown() override {
-        for (HWND container : containers_)
-            if (IsWindow(container))
-                plugin_.listCloseWindow(container);
-        std::vector<DWORD> survivors = EndProcesses(log_->ProcessIds(), 5000);
-        EXPECT_TRUE(survivors.empty()) << survivors.size() << " stand-in editor(s) had to be terminated";
-        host_ = HostWindows();
-        log_.reset();
-        SetEditorMode(nullptr);
-        UnloadPlugin(plugin_);
-        RemoveDirectoryTree(files_);
-    }
-
-    HWND Open(HWND lister, std::wstring name) {
-        HWND container = plugin_.listLoadW(lister, name.data(), 0);
-        if (container)
-            containers_.push_back(container);
-        return container;
-    }
-
-    Plugin plugin_;
-    std::wstring files_;
-    std::wstring file_;
     std::wstring editorPath_;
-    std::unique_ptr<EditorLog> log_;
-    HostWindows host_;
-    std::vector<HWND> containers_;
 };
-
-std::wstring ClassOf(HWND wnd) {
-    wchar_t name[260] = {};
-    GetClassNameW(wnd, name, 260);
-    return name;
-}
-
-DWORD ProcessOf(HWND wnd) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(wnd, &process);
-    return process;
-}
-
-std::string Utf8(const std::wstring& text) {
-    std::string bytes(text.size() * 4 + 1, '\0');
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                   nullptr);
-    bytes.resize(size > 0 ? size - 1 : 0);
-    return bytes;
-}
-
-std::vector<HWND> ChildrenOf(HWND parent) {
-    std::vector<HWND> children;
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        children.push_back(child);
-    return children;
-}
 
 // One platform call the plug-in made, recorded by an import-table fake.
 struct Call {
@@ -257,7 +202,7 @@ TEST_F(Launch, TrimsTheEditorsMenuBarAndSystemMenu) {
     ASSERT_NE(container, nullptr);
     ULONG_PTR editor = U(GetWindow(container, GW_CHILD));
     constexpr ULONG_PTR kGrayed = MF_BYCOMMAND | MF_DISABLED | MF_GRAYED;
-    ASSERT_EQ(kGrayed, 3u);
+    static_assert(kGrayed == 3, "the flags as the editor's menus expect them");
     std::vector<Call> expected = {
         {"GetMenu", editor},
         {"EnableMenuItem", kMenuBar, 4109, kGrayed},
@@ -269,13 +214,6 @@ TEST_F(Launch, TrimsTheEditorsMenuBarAndSystemMenu) {
         expected.push_back({"DeleteMenu", kSystemMenu, item, MF_BYCOMMAND});
     }
     EXPECT_EQ(gCalls, expected);
-}
-
-// Whether an address lies in the plug-in's image.
-bool InModule(HMODULE module, ULONG_PTR address) {
-    auto base = reinterpret_cast<const BYTE*>(module);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    return address >= U(base) && address < U(base) + nt->OptionalHeader.SizeOfImage;
 }
 
 TEST_F(Launch, InstallsBothHooksOnTheEditorsPrimaryThreadBeforeEmbedding) {
@@ -299,7 +237,8 @@ TEST_F(Launch, InstallsBothHooksOnTheEditorsPrimaryThreadBeforeEmbedding) {
     EXPECT_EQ(mouse.function, "SetWindowsHookExW");
     EXPECT_EQ(mouse.a, U(WH_MOUSE));
     for (const Call* hook : {&keyboard, &mouse}) {
-        EXPECT_TRUE(InModule(plugin_.module, hook->b)) << "hook procedure outside the plug-in";
+        EXPECT_TRUE(InModule(plugin_.module, reinterpret_cast<const void*>(hook->b)))
+            << "hook procedure outside the plug-in";
         EXPECT_EQ(hook->c, U(plugin_.module));
         EXPECT_EQ(hook->d, editorThread);
     }
@@ -310,23 +249,6 @@ TEST_F(Launch, InstallsBothHooksOnTheEditorsPrimaryThreadBeforeEmbedding) {
     // Kept on the container so that closing the viewer can remove them.
     EXPECT_EQ(U(GetPropW(container, L"Velnote.KeyboardHook")), gCalls[1].a);
     EXPECT_EQ(U(GetPropW(container, L"Velnote.MouseHook")), gCalls[3].a);
-}
-
-RECT ScreenRectOf(HWND wnd) {
-    RECT rect;
-    GetWindowRect(wnd, &rect);
-    return rect;
-}
-
-RECT ClientScreenRectOf(HWND wnd) {
-    RECT rect;
-    GetClientRect(wnd, &rect);
-    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
 TEST_F(Launch, EditorFillsTheContainerAsTheHostResizesIt) {
@@ -344,11 +266,11 @@ TEST_F(Launch, EditorFillsTheContainerAsTheHostResizesIt) {
             MoveWindow(container, size.x, size.y, size.width, size.height, TRUE);
         else
             SetWindowPos(container, nullptr, size.x, size.y, size.width, size.height, SWP_NOZORDER);
-        RECT client = ClientScreenRectOf(container);
+        RECT client = ClientRectOnScreen(container);
         ASSERT_EQ(client.right - client.left, size.width);
-        EXPECT_TRUE(PumpUntil([&] { return SameRect(ScreenRectOf(editor), client); }, 2000))
-            << "editor " << ScreenRectOf(editor).left << "," << ScreenRectOf(editor).top << " "
-            << ScreenRectOf(editor).right << "," << ScreenRectOf(editor).bottom;
+        EXPECT_TRUE(PumpUntil([&] { return SameRect(WindowRectOf(editor), client); }, 2000))
+            << "editor " << WindowRectOf(editor).left << "," << WindowRectOf(editor).top << " "
+            << WindowRectOf(editor).right << "," << WindowRectOf(editor).bottom;
     }
 }
 
@@ -360,7 +282,7 @@ TEST_F(Launch, CommandLineFollowsTheModeTheSettingsAndTheModeFiles) {
     // A name with blanks and a character outside ASCII reaches the editor as it was given.
     std::wstring file = files_ + L"notes \u00E9t\u00E9 v2.txt";
     WriteFileBytes(file, "x");
-    std::string quoted = Utf8(file);
+    std::string quoted = ToUtf8(file);
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
     const std::wstring editorDirectory = plugin_.directory + L"Velnote64\\";
@@ -572,7 +494,7 @@ TEST_F(Launch, FileNamesThatDoNotFitTheCommandLineAreDeclined) {
         HWND container = Open(host_.lister, gLongName);
         if (length == 469) {
             ASSERT_NE(container, nullptr);
-            std::string expected = "Velnote.exe /Ini(\"%a\\VelnoteL.ini\") /B+ \"" + Utf8(gLongName) + "\"";
+            std::string expected = "Velnote.exe /Ini(\"%a\\VelnoteL.ini\") /B+ \"" + ToUtf8(gLongName) + "\"";
             ASSERT_EQ(expected.size(), 511u);
             EXPECT_EQ(log_->Events("cmdline").back(), expected);
             plugin_.listCloseWindow(container);

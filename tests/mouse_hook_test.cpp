@@ -19,31 +19,12 @@ MOUSEHOOKSTRUCT gHookData;  // one address, so that the expected pass-on can nam
 Entry PassedOn(UINT message, int code = HC_ACTION) {
     return {"CallNextHookEx", "", static_cast<UINT>(code), message, reinterpret_cast<LPARAM>(&gHookData)};
 }
-const Entry kClickDown = {"mouse_event", "", MOUSEEVENTF_LEFTDOWN, 0, static_cast<LPARAM>(kSyntheticClickMark)};
-const Entry kClickUp = {"mouse_event", "", MOUSEEVENTF_LEFTUP, 0, static_cast<LPARAM>(kSyntheticClickMark)};
-Entry Posted(const char* window, UINT message) { return {"PostMessageW", window, message}; }
-Entry Sent(const char* window, UINT message) { return {"SendMessageW", window, message}; }
-Entry Received(const char* window, UINT message) { return {window, "", message}; }
-Entry ToFront(const char* window) { return {"SetForegroundWindow", window}; }
-Entry FocusTo(const char* window) { return {"SetFocus", window}; }
-
-const ArrangementSpec kDialogListerMode = {HostKind::kNone, HostKind::kTotalCommander, true};
-const ArrangementSpec kDialogQuickView = {HostKind::kTotalCommander, HostKind::kNone, true};
-const ArrangementSpec kDialogQuickViewFreeCommander = {HostKind::kFreeCommander, HostKind::kNone, true};
-const ArrangementSpec kListerMode = {};
-
-ArrangementSpec DialogWith(ArrangementSpec spec, const wchar_t* dialogClass, const wchar_t* title, int controlId) {
-    spec.dialogClass = dialogClass;
-    spec.dialogTitle = title;
-    spec.controlId = controlId;
-    return spec;
-}
 
 enum class Target { kControl, kEdit, kContainer };
 
 struct MouseCase {
     const char* name;
-    ArrangementSpec arrangement;
+    ArrangementPlan arrangement;
     Target target;
     std::vector<Entry> expected;
     UINT message = WM_LBUTTONUP;
@@ -62,19 +43,10 @@ const std::vector<Entry> kListerDismissal = {
 const std::vector<Entry> kClickOnly = {kClickDown, kClickUp, PassedOn(WM_LBUTTONUP)};
 const std::vector<Entry> kNothing = {PassedOn(WM_LBUTTONUP)};
 
-class MouseHook : public testing::Test {
+class MouseHook : public CapturedProcsTest {
 protected:
-    void SetUp() override {
-        captureLister_ = CreateRecordedWindow(L"VelnoteCaptureLister", L"", WS_OVERLAPPEDWINDOW, nullptr, "capture");
-        procs_ = CaptureProcs(captureLister_);
-        ASSERT_NE(procs_.mouseHook, nullptr);
-        fakes_ = std::make_unique<PluginFakes>(procs_.plugin.module);
-    }
-    void TearDown() override {
-        fakes_.reset();
-        ReleaseProcs(procs_);
-        DestroyWindow(captureLister_);
-    }
+    // Not "TLister": the arrangements bring their own lister window.
+    MouseHook() : CapturedProcsTest(L"VelnoteCaptureLister", "capture") {}
     LRESULT CallHook(int code, UINT message, HWND target, ULONG_PTR extraInfo) {
         gHookData = {};
         gHookData.hwnd = target;
@@ -94,10 +66,6 @@ protected:
             EXPECT_SEQUENCE(c.expected);
         }
     }
-
-    HWND captureLister_ = nullptr;
-    CapturedProcs procs_;
-    std::unique_ptr<PluginFakes> fakes_;
 };
 
 TEST_F(MouseHook, AReleaseOnControl2OfAnEditorDialogDismissesIt) {
@@ -154,7 +122,7 @@ TEST_F(MouseHook, AClickOnControl2ClosesAStandAloneLister) {
     auto a = Arrange(kDialogListerMode);
     ASSERT_EQ(GetParent(a->dialog), a->lister) << "the dialog's owner";
     ScriptKeys({}, {});
-    CallHook(HC_ACTION, WM_LBUTTONUP, a->control, 0);
+    EXPECT_EQ(CallHook(HC_ACTION, WM_LBUTTONUP, a->control, 0), kPassedOn);
     EXPECT_SEQUENCE(kListerDismissal);
 }
 
@@ -162,12 +130,13 @@ TEST_F(MouseHook, AClickOnControl2ClosesAStandAloneLister) {
 TEST_F(MouseHook, TheReleaseOfItsOwnClickDoesNotClickAgain) {
     auto a = Arrange(DialogWith(kDialogQuickView, L"#32770", L"Velnote", 1));
     ScriptKeys({}, {});
-    CallHook(HC_ACTION, WM_LBUTTONUP, a->control, 0);
+    EXPECT_EQ(CallHook(HC_ACTION, WM_LBUTTONUP, a->control, 0), kPassedOn);
+    EXPECT_SEQUENCE(kClickOnly);
     ASSERT_EQ(Recorded().size(), 3u);
     const Entry release = Recorded()[1];
     ASSERT_EQ(release.message, static_cast<UINT>(MOUSEEVENTF_LEFTUP));
     ClearRecorded();
-    CallHook(HC_ACTION, WM_LBUTTONUP, a->control, static_cast<ULONG_PTR>(release.lParam));
+    EXPECT_EQ(CallHook(HC_ACTION, WM_LBUTTONUP, a->control, static_cast<ULONG_PTR>(release.lParam)), kPassedOn);
     EXPECT_SEQUENCE(kNothing);
 }
 

@@ -63,8 +63,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 class PeStructure : public testing::Test {
 protected:
     void SetUp() override {
@@ -72,7 +70,7 @@ protected:
         for (const Build& build : Builds()) {
             PeImage image = ReadPeImage(build.path);
             // A missing or broken file fails every test instead of skipping it.
-            EXPECT_EQ(image.error, "") << build.label << ": " << Narrow(build.path);
+            EXPECT_EQ(image.error, "") << build.label << ": " << ToUtf8(build.path);
             rows_.push_back({build, image});
         }
     }
@@ -393,9 +391,9 @@ TEST_F(PeStructure, VersionResourceSays1_24_0_0) {
         EXPECT_EQ(info.fixed.dwFileType, static_cast<DWORD>(VFT_DLL));
         EXPECT_EQ(info.strings[L"FileVersion"], L"1.24.0.0");
         EXPECT_EQ(info.strings[L"ProductVersion"], L"1.24.0.0");
-        EXPECT_EQ(Narrow(info.strings[L"OriginalFilename"]), row.build.fileName);
+        EXPECT_EQ(ToUtf8(info.strings[L"OriginalFilename"]), row.build.fileName);
         for (const wchar_t* key : {L"FileDescription", L"ProductName", L"CompanyName"})
-            EXPECT_NE(info.strings[key], L"") << Narrow(key);
+            EXPECT_NE(info.strings[key], L"") << ToUtf8(key);
     }
 }
 

@@ -11,59 +11,26 @@
 #include "support/iat.h"
 #include "support/message_box.h"
 #include "support/plugin.h"
+#include "support/stand_in_test.h"
 
 namespace {
 
-class Settings : public testing::Test {
+class Settings : public StandInTest {
 protected:
     void SetUp() override {
-        plugin_ = LoadPluginCopy();
-        ASSERT_NE(plugin_.module, nullptr);
-        files_ = MakeTempDirectory(L"velnote-files");
-        file_ = files_ + L"sample.txt";
-        WriteFileBytes(file_, "text\r\n");
-        log_ = std::make_unique<EditorLog>(files_ + L"editor.log");
+        StandInTest::SetUp();
+        if (HasFatalFailure())
+            return;
         settingsFile_ = plugin_.directory + L"velnote.ini";
         host_ = CreateStandAloneLister();
     }
 
-    void TearDown() override {
-        for (HWND container : containers_)
-            if (IsWindow(container))
-                plugin_.listCloseWindow(container);
-        std::vector<DWORD> survivors = EndProcesses(log_->ProcessIds(), 5000);
-        EXPECT_TRUE(survivors.empty()) << survivors.size() << " stand-in editor(s) had to be terminated";
-        host_ = HostWindows();
-        log_.reset();
-        SetTestEnvironment(L"VELNOTE_TEST_EDITORS", nullptr);
-        UnloadPlugin(plugin_);
-        RemoveDirectoryTree(files_);
-    }
-
-    HWND Open(std::wstring name) {
-        HWND container = plugin_.listLoadW(host_.lister, name.data(), 0);
-        if (container)
-            containers_.push_back(container);
-        return container;
-    }
+    HWND Open(std::wstring name) { return StandInTest::Open(host_.lister, std::move(name)); }
 
     bool SettingsFileExists() const { return GetFileAttributesW(settingsFile_.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-    Plugin plugin_;
-    std::wstring files_;
-    std::wstring file_;
     std::wstring settingsFile_;
-    std::unique_ptr<EditorLog> log_;
-    HostWindows host_;
-    std::vector<HWND> containers_;
 };
-
-std::vector<HWND> ChildrenOf(HWND parent) {
-    std::vector<HWND> children;
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        children.push_back(child);
-    return children;
-}
 
 // What the plug-in asks of the settings file, recorded on the way to the platform.
 struct FileCall {

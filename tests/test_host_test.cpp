@@ -9,15 +9,12 @@
 
 #include "resource.h"
 #include "support/editor.h"
+#include "support/host_windows.h"
 #include "support/plugin.h"
 
 namespace {
 
 constexpr DWORD kHostRunMs = 30000;
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 // A plug-in folder with the built plug-in and the stand-in at its default place. Both mode
 // settings files lie beside the editor, so that its command line tells which mode the
@@ -121,13 +118,28 @@ const ModeRow kModes[] = {
     {"quick view", L"--quick-view ", "/Ini(\"%a\\VelnoteQ.ini\")", L"TTOTAL_CMD"},
 };
 
+// The host started in one mode on a new plug-in folder, with the log of the editors it
+// starts; the folder goes when the session does.
+struct HostSession {
+    explicit HostSession(const ModeRow& mode, const wchar_t* moreSwitches = L"")
+        : folder(MakePluginFolder()),
+          log(folder.directory + L"editor.log"),
+          run(StartHost(moreSwitches + HostArguments(mode.switchText, folder))) {}
+    ~HostSession() { RemoveDirectoryTree(folder.directory); }
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    PluginFolder folder;
+    EditorLog log;
+    HostRun run;
+};
+
 TEST(TestHost, OpensAndClosesTheFileInBothModes) {
     for (const ModeRow& mode : kModes) {
         SCOPED_TRACE(mode.name);
-        PluginFolder folder = MakePluginFolder();
-        EditorLog log(folder.directory + L"editor.log");
-
-        HostRun run = StartHost(std::wstring(L"--exit-after-open ") + HostArguments(mode.switchText, folder));
+        HostSession session(mode, L"--exit-after-open ");
+        const EditorLog& log = session.log;
+        HostRun& run = session.run;
         std::string output;
         EXPECT_EQ(FinishHost(run, output), 0u) << output;
 
@@ -138,14 +150,13 @@ TEST(TestHost, OpensAndClosesTheFileInBothModes) {
         std::vector<std::string> commandLines = log.Events("cmdline");
         ASSERT_EQ(commandLines.size(), 1u);
         EXPECT_TRUE(Contains(commandLines[0], mode.modeArgument)) << commandLines[0];
-        std::string quotedSample = Narrow(folder.sample);
+        std::string quotedSample = ToUtf8(session.folder.sample);
         quotedSample.insert(quotedSample.begin(), '"');
         quotedSample.push_back('"');
         EXPECT_TRUE(Contains(commandLines[0], quotedSample)) << commandLines[0];
         EXPECT_TRUE(log.WaitForLine("close")) << "the editor was not sent WM_CLOSE";
         EXPECT_TRUE(log.WaitForLine("exit 0"));
         ExpectEditorsEnded(log);
-        RemoveDirectoryTree(folder.directory);
     }
 }
 
@@ -169,18 +180,26 @@ bool AnswerFindPrompt(DWORD hostProcessId, const wchar_t* text) {
     return PostMessageW(prompt, WM_COMMAND, IDOK, 0) != 0;
 }
 
+// Waits until the host shows the file and returns its top-level window of topClass, or
+// null. 4104 is the last command the plug-in sends before ListLoadW returns; menu commands
+// posted from then on are handled once the host's loop runs.
+HWND WaitForOpenViewer(const EditorLog& log, const HostRun& run, const wchar_t* topClass) {
+    if (!log.WaitForLine("command 4104 0x0", 15000))
+        return nullptr;
+    HWND top = nullptr;
+    PumpUntil([&] { return (top = FindTopWindowOf(run.process.dwProcessId, topClass)) != nullptr; });
+    return top;
+}
+
 TEST(TestHost, MenuCommandsReachTheEditorTheWayTheFileManagerSendsThem) {
     for (const ModeRow& mode : kModes) {
         SCOPED_TRACE(mode.name);
-        PluginFolder folder = MakePluginFolder();
-        EditorLog log(folder.directory + L"editor.log");
-        HostRun run = StartHost(HostArguments(mode.switchText, folder));
+        HostSession session(mode);
+        const EditorLog& log = session.log;
+        HostRun& run = session.run;
 
-        // 4104 is the last command the plug-in sends before ListLoadW returns; menu
-        // commands posted from then on are handled once the host's loop runs.
-        ASSERT_TRUE(log.WaitForLine("command 4104 0x0", 15000));
-        HWND top = nullptr;
-        ASSERT_TRUE(PumpUntil([&] { return (top = FindTopWindowOf(run.process.dwProcessId, mode.topClass)) != nullptr; }));
+        HWND top = WaitForOpenViewer(log, run, mode.topClass);
+        ASSERT_NE(top, nullptr) << "the host did not show the file";
 
         PostMessageW(top, WM_COMMAND, IDM_COPY, 0);
         EXPECT_TRUE(log.WaitForLine("command 4154 0x0"));
@@ -210,32 +229,18 @@ TEST(TestHost, MenuCommandsReachTheEditorTheWayTheFileManagerSendsThem) {
         EXPECT_TRUE(Contains(output, "ListPrint returned 0")) << output;
         EXPECT_TRUE(log.WaitForLine("close")) << "the editor was not sent WM_CLOSE";
         ExpectEditorsEnded(log);
-        RemoveDirectoryTree(folder.directory);
     }
-}
-
-// The lister window's client area in screen coordinates.
-RECT ScreenClientRect(HWND wnd) {
-    RECT rect;
-    GetClientRect(wnd, &rect);
-    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-bool SameRect(const RECT& a, const RECT& b) {
-    return EqualRect(&a, &b) != 0;
 }
 
 TEST(TestHost, TheEditorFillsTheListerWindowAsTheHostIsResized) {
     for (const ModeRow& mode : kModes) {
         SCOPED_TRACE(mode.name);
-        PluginFolder folder = MakePluginFolder();
-        EditorLog log(folder.directory + L"editor.log");
-        HostRun run = StartHost(HostArguments(mode.switchText, folder));
+        HostSession session(mode);
+        const EditorLog& log = session.log;
+        HostRun& run = session.run;
 
-        ASSERT_TRUE(log.WaitForLine("command 4104 0x0", 15000));
-        HWND top = nullptr;
-        ASSERT_TRUE(PumpUntil([&] { return (top = FindTopWindowOf(run.process.dwProcessId, mode.topClass)) != nullptr; }));
+        HWND top = WaitForOpenViewer(log, run, mode.topClass);
+        ASSERT_NE(top, nullptr) << "the host did not show the file";
         // In quick view the lister window is the panel inside the main window.
         HWND lister = mode.topClass == std::wstring(L"TLister") ? top : GetWindow(top, GW_CHILD);
         HWND container = GetWindow(lister, GW_CHILD);
@@ -243,7 +248,7 @@ TEST(TestHost, TheEditorFillsTheListerWindowAsTheHostIsResized) {
         ASSERT_NE(editor, nullptr);
         for (SIZE size : {SIZE{640, 480}, SIZE{820, 560}}) {
             SetWindowPos(top, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-            RECT expected = ScreenClientRect(lister);
+            RECT expected = ClientRectOnScreen(lister);
             RECT actual = {};
             EXPECT_TRUE(PumpUntil([&] { return GetWindowRect(editor, &actual) && SameRect(actual, expected); }))
                 << "editor " << actual.left << "," << actual.top << "," << actual.right << "," << actual.bottom
@@ -255,7 +260,6 @@ TEST(TestHost, TheEditorFillsTheListerWindowAsTheHostIsResized) {
         std::string output;
         EXPECT_EQ(FinishHost(run, output), 0u) << output;
         ExpectEditorsEnded(log);
-        RemoveDirectoryTree(folder.directory);
     }
 }
 

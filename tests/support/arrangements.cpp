@@ -27,36 +27,36 @@ HWND CreateWindowWithMenu(const wchar_t* className, int menuItems, const char* n
     return CreateRecordedWindow(className, L"Host", WS_OVERLAPPEDWINDOW, nullptr, name, menu);
 }
 
-std::unique_ptr<Arrangement> Arrange(const ArrangementSpec& spec) {
+std::unique_ptr<Arrangement> Arrange(const ArrangementPlan& plan) {
     auto arrangement = std::make_unique<Arrangement>();
     Arrangement& a = *arrangement;
-    if (spec.quickViewHost != HostKind::kNone) {
-        a.host = CreateWindowWithMenu(HostClass(spec.quickViewHost), 8, "host");
+    if (plan.quickViewHost != HostKind::kNone) {
+        a.host = CreateWindowWithMenu(HostClass(plan.quickViewHost), 8, "host");
         a.lister = CreateRecordedWindow(L"TLister", L"Lister", kChild, a.host, "lister");
     } else {
         a.lister = CreateRecordedWindow(L"TLister", L"Lister", WS_OVERLAPPEDWINDOW, nullptr, "lister");
-        if (spec.elsewhere != HostKind::kNone)
-            a.elsewhere = CreateWindowWithMenu(HostClass(spec.elsewhere), 8,
-                                               spec.elsewhere == HostKind::kTotalCommander ? "tc" : "fc");
+        if (plan.elsewhere != HostKind::kNone)
+            a.elsewhere = CreateWindowWithMenu(HostClass(plan.elsewhere), 8,
+                                               plan.elsewhere == HostKind::kTotalCommander ? "tc" : "fc");
     }
     a.container = CreateRecordedWindow(L"Velnote4", L"", kChild, a.lister, "container");
     a.editor = CreateRecordedWindow(L"Velnote4", L"Velnote", WS_CHILD | WS_VISIBLE, a.container, "editor");
     a.edit = CreateRecordedWindow(L"VelnoteTestEdit", L"", kChild, a.editor, "edit", reinterpret_cast<HMENU>(100));
     a.focus = a.edit;
     a.active = a.host ? a.host : a.lister;
-    if (spec.dialog) {
+    if (plan.dialog) {
         // Owned by the editor main window; the system makes its top-level ancestor the owner.
         const DWORD style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
-        if (std::wstring(spec.dialogClass) == L"#32770") {
-            a.dialog = CreateWindowExW(0, L"#32770", spec.dialogTitle, style, 10, 10, 200, 100, a.editor, nullptr,
+        if (std::wstring(plan.dialogClass) == L"#32770") {
+            a.dialog = CreateWindowExW(0, L"#32770", plan.dialogTitle, style, 10, 10, 200, 100, a.editor, nullptr,
                                        GetModuleHandleW(nullptr), nullptr);
             EXPECT_NE(a.dialog, nullptr);
             RecordWindowMessages(a.dialog, "dialog");
         } else {
-            a.dialog = CreateRecordedWindow(spec.dialogClass, spec.dialogTitle, style, a.editor, "dialog");
+            a.dialog = CreateRecordedWindow(plan.dialogClass, plan.dialogTitle, style, a.editor, "dialog");
         }
         a.control = CreateWindowExW(0, L"BUTTON", L"Answer", kChild, 10, 10, 60, 20, a.dialog,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.controlId)),
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(plan.controlId)),
                                     GetModuleHandleW(nullptr), nullptr);
         EXPECT_NE(a.control, nullptr);
         NameWindow(a.control, "control");

@@ -11,7 +11,7 @@
 
 enum class HostKind { kNone, kTotalCommander, kFreeCommander };
 
-struct ArrangementSpec {
+struct ArrangementPlan {
     // Quick view inside a host main window of this kind, or a stand-alone lister (kNone).
     HostKind quickViewHost = HostKind::kNone;
     // A separate top-level host main window elsewhere on the desktop ("tc" or "fc").
@@ -38,8 +38,22 @@ struct Arrangement {
     ~Arrangement();
 };
 
+// The arrangements the hook tests use most.
+inline const ArrangementPlan kListerMode = {};
+inline const ArrangementPlan kDialogListerMode = {HostKind::kNone, HostKind::kTotalCommander, true};
+inline const ArrangementPlan kDialogQuickView = {HostKind::kTotalCommander, HostKind::kNone, true};
+inline const ArrangementPlan kDialogQuickViewFreeCommander = {HostKind::kFreeCommander, HostKind::kNone, true};
+
+// plan with a dialog of another class, title or focused control.
+inline ArrangementPlan DialogWith(ArrangementPlan plan, const wchar_t* dialogClass, const wchar_t* title, int controlId) {
+    plan.dialogClass = dialogClass;
+    plan.dialogTitle = title;
+    plan.controlId = controlId;
+    return plan;
+}
+
 // Builds the arrangement and scripts focus and active window to it (plugin_fakes.h).
-std::unique_ptr<Arrangement> Arrange(const ArrangementSpec& spec);
+std::unique_ptr<Arrangement> Arrange(const ArrangementPlan& plan);
 
 // A top-level window of className with a menu bar of menuItems items (none when negative).
 HWND CreateWindowWithMenu(const wchar_t* className, int menuItems, const char* name);

@@ -58,17 +58,6 @@ int WINAPI FakeMessageBoxW(HWND, LPCWSTR text, LPCWSTR, UINT) {
     return IDOK;
 }
 
-bool InModule(HMODULE module, const void* address) {
-    auto base = reinterpret_cast<const BYTE*>(module);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    auto at = static_cast<const BYTE*>(address);
-    return at >= base && at < base + nt->OptionalHeader.SizeOfImage;
-}
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
 }  // namespace
 
 CapturedProcs CaptureProcs(HWND lister) {
@@ -96,7 +85,7 @@ CapturedProcs CaptureProcs(HWND lister) {
                                 reinterpret_cast<void*>(&FakeMessageBoxW));
         procs.container = procs.plugin.listLoadW(lister, viewed.data(), 0);
     }
-    EXPECT_EQ(gCapture.messageShown, L"") << "ListLoadW showed: " << Narrow(gCapture.messageShown);
+    EXPECT_EQ(gCapture.messageShown, L"") << "ListLoadW showed: " << ToUtf8(gCapture.messageShown);
     EXPECT_EQ(gCapture.processesStarted, 1);
     EXPECT_NE(procs.container, nullptr) << "ListLoadW declined";
     if (procs.container == nullptr) {
@@ -138,4 +127,20 @@ void ReleaseProcs(CapturedProcs& procs) {
     procs.container = nullptr;
     procs.editor = nullptr;
     UnloadPlugin(procs.plugin);
+}
+
+void CapturedProcsTest::SetUp() {
+    lister_ = CreateRecordedWindow(listerClass_, L"Lister", WS_OVERLAPPEDWINDOW, nullptr, listerName_);
+    procs_ = CaptureProcs(lister_);
+    ASSERT_NE(procs_.keyboardHook, nullptr);
+    ASSERT_NE(procs_.mouseHook, nullptr);
+    ASSERT_NE(procs_.containerProc, nullptr);
+    fakes_ = std::make_unique<PluginFakes>(procs_.plugin.module);
+    ClearRecorded();
+}
+
+void CapturedProcsTest::TearDown() {
+    fakes_.reset();
+    ReleaseProcs(procs_);
+    DestroyWindow(lister_);
 }

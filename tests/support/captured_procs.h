@@ -7,9 +7,13 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 
 #include "support/plugin.h"
+#include "support/plugin_fakes.h"
 
 struct CapturedProcs {
     Plugin plugin;
@@ -28,3 +32,23 @@ CapturedProcs CaptureProcs(HWND lister);
 
 // Destroys the container (with the stand-in editor inside) and unloads the plug-in.
 void ReleaseProcs(CapturedProcs& procs);
+
+// A fixture with the procedures captured on a recorded top-level lister window and the
+// fakes of plugin_fakes.h bound on the plug-in; the recording is empty when a test begins.
+// The lister's class and name are the derived fixture's: a test whose arrangements bring
+// their own "TLister" keeps this one out of their way with a class of its own.
+class CapturedProcsTest : public testing::Test {
+protected:
+    CapturedProcsTest(const wchar_t* listerClass, const char* listerName)
+        : listerClass_(listerClass), listerName_(listerName) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    HWND lister_ = nullptr;
+    CapturedProcs procs_;
+    std::unique_ptr<PluginFakes> fakes_;
+
+private:
+    const wchar_t* listerClass_;
+    const char* listerName_;
+};

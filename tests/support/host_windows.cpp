@@ -79,3 +79,39 @@ HostWindows CreateQuickView(const wchar_t* mainClass, const wchar_t* listerClass
     SetForegroundWindow(windows.main);
     return windows;
 }
+
+std::wstring ClassOf(HWND wnd) {
+    wchar_t name[260] = {};
+    GetClassNameW(wnd, name, 260);
+    return name;
+}
+
+DWORD ProcessOf(HWND wnd) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(wnd, &process);
+    return process;
+}
+
+std::vector<HWND> ChildrenOf(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+RECT WindowRectOf(HWND wnd) {
+    RECT rect = {};
+    GetWindowRect(wnd, &rect);
+    return rect;
+}
+
+RECT ClientRectOnScreen(HWND wnd) {
+    RECT rect = {};
+    GetClientRect(wnd, &rect);
+    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return EqualRect(&a, &b) != 0;
+}

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 struct HostMessage {
@@ -40,3 +41,13 @@ HostWindows CreateStandAloneLister(const wchar_t* listerClass = L"TLister");
 // A visible top-level host main window of class mainClass, 800 x 600, holding a visible child
 // lister window of class listerClass: quick-view mode.
 HostWindows CreateQuickView(const wchar_t* mainClass = L"TTOTAL_CMD", const wchar_t* listerClass = L"TLister");
+
+// Facts about any window, for assertions.
+std::wstring ClassOf(HWND wnd);
+DWORD ProcessOf(HWND wnd);
+// The child windows of parent, first to last.
+std::vector<HWND> ChildrenOf(HWND parent);
+RECT WindowRectOf(HWND wnd);
+// The client area in screen coordinates.
+RECT ClientRectOnScreen(HWND wnd);
+bool SameRect(const RECT& a, const RECT& b);

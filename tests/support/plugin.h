@@ -34,5 +34,10 @@ void RemoveDirectoryTree(const std::wstring& directory);
 Plugin LoadPluginCopy();
 void UnloadPlugin(Plugin& plugin);
 
+// Whether an address lies in the image of a loaded module.
+bool InModule(HMODULE module, const void* address);
+
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Text as UTF-8, for the editor log (which writes UTF-8) and for failure messages.
+std::string ToUtf8(const std::wstring& text);

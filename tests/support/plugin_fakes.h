@@ -19,7 +19,9 @@
 #include <memory>
 #include <vector>
 
+#include "common/names.h"
 #include "support/iat.h"
+#include "support/recorder.h"
 
 // What the fake CallNextHookEx returns, so that a test tells "passed on" from "swallowed" (1).
 inline constexpr LRESULT kPassedOn = 0x7E57;
@@ -47,3 +49,13 @@ void ScriptAsyncReads(int key, const std::vector<SHORT>& reads);
 void ScriptFocus(HWND focus);
 void ScriptActiveWindow(HWND active);
 HWND ScriptedFocus();
+
+// Expected entries, in the form the fakes above and the recorded windows write them.
+inline Entry Posted(const char* window, UINT message) { return {"PostMessageW", window, message}; }
+inline Entry Sent(const char* window, UINT message) { return {"SendMessageW", window, message}; }
+inline Entry Received(const char* window, UINT message) { return {window, "", message}; }
+inline Entry ToFront(const char* window) { return {"SetForegroundWindow", window}; }
+inline Entry FocusTo(const char* window) { return {"SetFocus", window}; }
+// The hooks' synthetic click, marked so that the mouse hook lets its release pass.
+inline const Entry kClickDown = {"mouse_event", "", MOUSEEVENTF_LEFTDOWN, 0, static_cast<LPARAM>(kSyntheticClickMark)};
+inline const Entry kClickUp = {"mouse_event", "", MOUSEEVENTF_LEFTUP, 0, static_cast<LPARAM>(kSyntheticClickMark)};

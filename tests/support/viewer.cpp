@@ -150,30 +150,11 @@ bool Viewer::WaitForEditorExit(DWORD timeoutMs) const {
 }
 
 void ViewerTest::SetUp() {
-    plugin_ = LoadPluginCopy();
-    ASSERT_NE(plugin_.module, nullptr);
-    files_ = MakeTempDirectory(L"velnote-viewer");
-    file_ = files_ + L"sample.txt";
-    WriteFileBytes(file_, "first line\r\nsecond line\r\n");
-    log_ = std::make_unique<EditorLog>(files_ + L"editor.log");
+    StandInTest::SetUp();
+    if (HasFatalFailure())
+        return;
     InstallStandInEditor(plugin_.directory);
     ClearRecorded();
-}
-
-void ViewerTest::TearDown() {
-    if (log_) {
-        std::vector<DWORD> survivors = EndProcesses(log_->ProcessIds(), 5000);
-        EXPECT_TRUE(survivors.empty()) << survivors.size() << " stand-in editor(s) had to be terminated";
-    }
-    std::vector<DWORD> running = RunningStandInProcesses();
-    EXPECT_TRUE(running.empty()) << running.size() << " stand-in editor(s) still running";
-    EndProcesses(running, 0);
-    log_.reset();
-    SetEditorMode(nullptr);
-    if (plugin_.module)
-        UnloadPlugin(plugin_);
-    if (!files_.empty())
-        RemoveDirectoryTree(files_);
 }
 
 Viewer ViewerTest::Open(ViewerMode mode, const wchar_t* hostClass) {
@@ -292,13 +273,4 @@ int CountOwnWindows() {
 
 HWND ParseLoggedWindow(const std::string& hex) {
     return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(std::stoull(hex, nullptr, 16)));
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-    return bytes;
 }

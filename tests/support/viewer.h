@@ -15,6 +15,7 @@
 #include "support/host_windows.h"
 #include "support/iat.h"
 #include "support/plugin.h"
+#include "support/stand_in_test.h"
 
 enum class ViewerMode { kLister, kQuickView };
 
@@ -47,23 +48,15 @@ private:
     void Release();
 };
 
-// A fixture with a fresh plug-in copy, the stand-in installed as its editor, a file to view
-// and the editor log. TearDown closes what a test left open and fails the test when a
-// stand-in editor had to be terminated or is still running.
-class ViewerTest : public testing::Test {
+// The stand-in fixture (stand_in_test.h) with the stand-in installed as the plug-in's editor.
+class ViewerTest : public StandInTest {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Opens a viewer on file_: a stand-alone "TLister" window, or a quick-view lister inside a
     // host main window of hostClass, which is made the foreground window before ListLoadW.
     // Fails the test (without aborting it) when the viewer did not open; check IsOpen().
     Viewer Open(ViewerMode mode, const wchar_t* hostClass = L"TTOTAL_CMD");
-
-    Plugin plugin_;
-    std::wstring files_;  // a temporary folder for the test's files, with a trailing backslash
-    std::wstring file_;   // the viewed file
-    std::unique_ptr<EditorLog> log_;
 };
 
 // Import-table fakes on the plug-in module that record into the recorder (recorder.h) and
@@ -108,4 +101,3 @@ int CountOwnWindows();
 
 // A hexadecimal handle value as the stand-in editor's log writes it ("0x1a2b").
 HWND ParseLoggedWindow(const std::string& hex);
-std::string ToUtf8(const std::wstring& text);
