@@ -40,7 +40,7 @@ void ReadClassName(HWND wnd) {
         gText[0] = L'\0';
 }
 
-void ReadWindowText(HWND wnd) {
+static void ReadWindowText(HWND wnd) {
     if (GetWindowTextW(wnd, gText, kPathChars) == 0)
         gText[0] = L'\0';
 }

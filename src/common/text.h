@@ -12,11 +12,10 @@ bool FormatText(wchar_t* out, int capacity, const wchar_t* format, std::initiali
 bool ContainsOne(const wchar_t* value);
 bool IsKeyDown(SHORT state);
 
-// Reads a class name or window text into gText. A failed query (null or destroyed
-// window) reads as the empty string, which matches none of the names compared with.
+// Every read below goes into gText; a failed query (null or destroyed window) reads as
+// the empty string, which matches none of the names compared with. Every comparison is
+// exact and over the whole string.
 void ReadClassName(HWND wnd);
-void ReadWindowText(HWND wnd);
-// Compares gText with literal, exactly and over the whole string.
 bool TextIs(const wchar_t* literal);
 bool TextIsHostMainClass();  // "TTOTAL_CMD" or "FreeCommanderXE.SingleInst.1"
 
