@@ -519,4 +519,29 @@ TEST_F(Launch, AnEditorFileThatCannotRunLeavesNoContainer) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 }
 
+HWND WINAPI FailCreateWindowEx(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+int gProcessesCreated = 0;
+BOOL WINAPI CountCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                               LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+    ++gProcessesCreated;
+    return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                          directory, startup, process);
+}
+
+// Without its container window the editor would have nowhere to go: it is not started.
+TEST_F(Launch, AContainerWindowThatCannotBeCreatedStartsNoEditor) {
+    host_ = CreateStandAloneLister();
+    ScopedImport noWindow(plugin_.module, "USER32.dll", "CreateWindowExW", (void*)&FailCreateWindowEx);
+    ScopedImport counted(plugin_.module, "KERNEL32.dll", "CreateProcessW", (void*)&CountCreateProcess);
+    gProcessesCreated = 0;
+    EXPECT_EQ(Open(host_.lister, file_), nullptr);
+    EXPECT_EQ(gProcessesCreated, 0);
+    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{});
+    EXPECT_EQ(log_->Lines(), std::vector<std::string>{});
+}
+
 }  // namespace
