@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both plug-in files and the benchmark, and runs the
-# benchmark once under 64-bit Wine with the stand-in editor. Arguments go to the program
+# Installs what is missing, builds both plug-in files and the benchmark of each bitness, and
+# runs the 64-bit benchmark on Velnote.wlx64 and then the 32-bit one on Velnote.wlx under
+# Wine, each with the stand-in editor of its bitness. Arguments go to both programs
 # (--rounds N: viewers opened and closed, default 15; --calls N: hook calls a batch).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/test-bed.sh >/dev/null
-cmake --build "$build" -j "$(nproc)" --target velnote_bench >/dev/null
+for bits in "${test_sets[@]}"; do
+    cmake --build "$build/$bits" -j "$(nproc)" --target velnote_bench >/dev/null
+done
+[ -z "$no_win32" ] || echo "Velnote.wlx not measured: $no_win32."
 
 source scripts/wine-session.sh
 start_wine_session "$PWD/$build/wineprefix"
-wine "$build/tests/benchmark/velnote_bench.exe" "$@"
+for bits in "${test_sets[@]}"; do
+    echo "== $bits"
+    wine "$build/$bits/tests/benchmark/velnote_bench.exe" "$@"
+done

@@ -52,6 +52,14 @@ ULONG_PTR U(T value) {
         return static_cast<ULONG_PTR>(value);
 }
 
+// The 64-bit platform sets a window's style through SetWindowLongPtrW; the 32-bit one has
+// that name only as a macro for SetWindowLongW.
+#ifdef _WIN64
+constexpr char kSetWindowLongImport[] = "SetWindowLongPtrW";
+#else
+constexpr char kSetWindowLongImport[] = "SetWindowLongW";
+#endif
+
 // Fakes that record and then do what the platform does.
 HWND WINAPI RecordSetParent(HWND child, HWND parent) {
     gCalls.push_back({"SetParent", U(child), U(parent)});
@@ -60,7 +68,7 @@ HWND WINAPI RecordSetParent(HWND child, HWND parent) {
 LONG_PTR WINAPI RecordSetWindowLongPtr(HWND wnd, int index, LONG_PTR value) {
     LONG_PTR previous = SetWindowLongPtrW(wnd, index, value);
     // The style as the window has it right after the call, before anything else touches it.
-    gCalls.push_back({"SetWindowLongPtrW", U(wnd), U(index), U(value), U(GetWindowLongPtrW(wnd, GWL_STYLE))});
+    gCalls.push_back({kSetWindowLongImport, U(wnd), U(index), U(value), U(GetWindowLongPtrW(wnd, GWL_STYLE))});
     return previous;
 }
 BOOL WINAPI RecordShowWindow(HWND wnd, int show) {
@@ -128,7 +136,7 @@ TEST_F(Launch, ListerModeEmbedsTheEditorAsTheContainersOnlyChild) {
     HWND container;
     {
         Fakes fakes(plugin_.module, {{"USER32.dll", "SetParent", (void*)&RecordSetParent},
-                                     {"USER32.dll", "SetWindowLongPtrW", (void*)&RecordSetWindowLongPtr},
+                                     {"USER32.dll", kSetWindowLongImport, (void*)&RecordSetWindowLongPtr},
                                      {"USER32.dll", "ShowWindow", (void*)&RecordShowWindow},
                                      {"USER32.dll", "SetForegroundWindow", (void*)&RecordSetForegroundWindow},
                                      {"USER32.dll", "SetFocus", (void*)&RecordSetFocus}});
@@ -154,7 +162,7 @@ TEST_F(Launch, ListerModeEmbedsTheEditorAsTheContainersOnlyChild) {
 
     std::vector<Call> expected = {
         {"SetParent", U(editor), U(container)},
-        {"SetWindowLongPtrW", U(editor), U(GWL_STYLE), U(WS_CHILD), U(WS_CHILD)},
+        {kSetWindowLongImport, U(editor), U(GWL_STYLE), U(WS_CHILD), U(WS_CHILD)},
         {"SetParent", U(editor), U(container)},
         {"SetForegroundWindow", U(host_.lister)},
         {"SetFocus", U(host_.lister)},
@@ -285,7 +293,7 @@ TEST_F(Launch, CommandLineFollowsTheModeTheSettingsAndTheModeFiles) {
     std::string quoted = ToUtf8(file);
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
-    const std::wstring editorDirectory = plugin_.directory + L"Velnote64\\";
+    const std::wstring editorDirectory = plugin_.directory + kDefaultEditorFolder;
     struct Row {
         bool quickView;
         const char* askOpenBinFile;  // null: no key
@@ -481,8 +489,8 @@ DWORD WINAPI LongNameExists(LPCWSTR name) {
 TEST_F(Launch, FileNamesThatDoNotFitTheCommandLineAreDeclined) {
     // With the longest fixed part (the /B+ form with a mode argument, 42 characters) a name
     // of 469 characters fills the 512 of the command line exactly.
-    WriteFileBytes(plugin_.directory + L"Velnote64\\VelnoteL.ini", "");
-    WriteFileBytes(plugin_.directory + L"Velnote64\\VelnoteQ.ini", "");
+    WriteFileBytes(plugin_.directory + kDefaultEditorFolder + L"VelnoteL.ini", "");
+    WriteFileBytes(plugin_.directory + kDefaultEditorFolder + L"VelnoteQ.ini", "");
     WriteSettings(plugin_.directory, "[Options]\r\n");
     ScopedImport fake(plugin_.module, "KERNEL32.dll", "GetFileAttributesW", (void*)&LongNameExists);
     for (size_t length : {469u, 470u, 600u}) {

@@ -1,6 +1,7 @@
 // The detect string and the ANSI entry point, through the real exports.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -108,5 +109,82 @@ TEST_F(ListerEntry, AnsiLoadDeclinesEmptyAndOverlongNames) {
     EXPECT_EQ(gAttributeQueries[0], L"");
     EXPECT_EQ(gAttributeQueries[1], std::wstring(259, L'a'));
 }
+
+#ifndef _WIN64
+// Calls function with count 32-bit arguments the way a host calls a stdcall export: it pushes
+// them right to left and, after the call, leaves the stack as the callee left it. Returns how
+// many bytes the callee removed; *result receives what it returned in eax.
+extern "C" uint32_t CallAsStdcallCaller(const void* function, const uint32_t* args, uint32_t count, uint32_t* result);
+asm(R"(
+    .text
+    .globl _CallAsStdcallCaller
+_CallAsStdcallCaller:
+    push %ebp
+    mov %esp, %ebp
+    push %ebx
+    push %esi
+    push %edi
+    mov 12(%ebp), %esi
+    mov 16(%ebp), %ecx
+1:  test %ecx, %ecx
+    jz 2f
+    dec %ecx
+    push (%esi,%ecx,4)
+    jmp 1b
+2:  mov %esp, %edi
+    call *8(%ebp)
+    mov 20(%ebp), %ecx
+    mov %eax, (%ecx)
+    mov %esp, %eax
+    sub %edi, %eax
+    lea -12(%ebp), %esp
+    pop %edi
+    pop %esi
+    pop %ebx
+    pop %ebp
+    ret
+)");
+
+// A cdecl export would leave its arguments on the host's stack, and the host's frame would
+// slide with every call; each export must remove exactly its own.
+TEST_F(ListerEntry, EachExportRemovesItsOwnArgumentsFromTheStack) {
+    char detect[1131] = {};
+    char emptyAnsi[] = "";
+    wchar_t emptyWide[] = L"";
+    // A window without a child stands for a container whose editor has ended: each command
+    // declines at once, and ListCloseWindow, last, destroys it.
+    HWND empty = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(empty, nullptr);
+    auto word = [](const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); };
+    struct Row {
+        const char* name;
+        std::vector<uint32_t> args;
+        int result;  // -1: no result, eax is not looked at
+    };
+    const Row rows[] = {
+        {"ListGetDetectString", {word(detect), sizeof detect}, -1},
+        {"ListLoad", {0, word(emptyAnsi), 0}, 0},
+        {"ListLoadW", {0, word(emptyWide), 0}, 0},
+        {"ListPrint", {word(empty), word(emptyAnsi), word(emptyAnsi), 0, 0}, 1},
+        {"ListSearchText", {word(empty), word(emptyAnsi), 1}, 1},
+        {"ListSearchTextW", {word(empty), word(emptyWide), 1}, 1},
+        {"ListSendCommand", {word(empty), 1, 0}, 1},
+        {"ListCloseWindow", {word(empty)}, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const void* function = reinterpret_cast<const void*>(GetProcAddress(plugin_.module, row.name));
+        ASSERT_NE(function, nullptr);
+        uint32_t result = 0xDEADBEEF;
+        const uint32_t count = static_cast<uint32_t>(row.args.size());
+        EXPECT_EQ(CallAsStdcallCaller(function, row.args.data(), count, &result), 4 * count);
+        if (row.result >= 0) {
+            EXPECT_EQ(result, static_cast<uint32_t>(row.result));
+        }
+    }
+    EXPECT_EQ(std::string(detect).size(), kDetectLength);
+    EXPECT_FALSE(IsWindow(empty));
+}
+#endif
 
 }  // namespace

@@ -32,6 +32,21 @@ protected:
     std::wstring settingsFile_;
 };
 
+// Each build reads its own path key and has its own default editor place; the row of the
+// build this test program loads is the one that runs.
+struct BuildSettings {
+    bool is64;
+    std::string ownKey, otherKey;
+    std::wstring defaultEditor;  // below the plug-in folder
+};
+const BuildSettings& ThisBuild() {
+    static const BuildSettings rows[] = {
+        {true, "path64", "path", L"Velnote64\\Velnote.exe"},
+        {false, "path", "path64", L"Velnote\\Velnote.exe"},
+    };
+    return sizeof(void*) == 8 ? rows[0] : rows[1];
+}
+
 // What the plug-in asks of the settings file, recorded on the way to the platform.
 struct FileCall {
     std::wstring function, path;
@@ -137,43 +152,47 @@ TEST_F(Settings, UncreatableSettingsFileIsReportedAndTheLaunchGoesOn) {
     EXPECT_EQ(log_->ProcessIds().size(), 2u);
 }
 
-TEST_F(Settings, Path64WithAnEnvironmentVariableNamesTheEditorAndPathIsIgnored) {
+TEST_F(Settings, TheBuildsOwnPathKeyWithAVariableNamesTheEditorAndTheOtherKeyIsIgnored) {
+    const BuildSettings& build = ThisBuild();
     const std::wstring editors = files_ + L"editors";
     InstallStandInEditorAt(editors + L"\\Velnote.exe");
     SetTestEnvironment(L"VELNOTE_TEST_EDITORS", editors.c_str());
-    // Nothing at the default location: only path64 can lead to the editor.
-    WriteFileBytes(settingsFile_, "[Options]\r\npath=C:\\nowhere\\Velnote.exe\r\npath64=%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n");
+    // Nothing at the default location: only the build's own key can lead to the editor.
+    WriteFileBytes(settingsFile_, "[Options]\r\n" + build.otherKey + "=C:\\nowhere\\Velnote.exe\r\n" + build.ownKey +
+                                      "=%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n");
     MessageBoxWatcher boxes;
     HWND container = Open(file_);
     ASSERT_NE(container, nullptr);
     EXPECT_EQ(log_->ProcessIds().size(), 1u);
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 
-    // path alone names an existing editor, but the 64-bit build looks at the default.
-    WriteFileBytes(settingsFile_, "[Options]\r\npath=" + std::string(editors.begin(), editors.end()) + "\\Velnote.exe\r\n");
+    // The other build's key alone names an existing editor, but this build looks at its default.
+    WriteFileBytes(settingsFile_,
+                   "[Options]\r\n" + build.otherKey + "=" + std::string(editors.begin(), editors.end()) + "\\Velnote.exe\r\n");
     EXPECT_EQ(Open(file_), nullptr);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"I can't find the " + plugin_.directory +
-                                                       L"Velnote64\\Velnote.exe in the path specified in the file velnote.ini"});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"I can't find the " + plugin_.directory + build.defaultEditor +
+                                                       L" in the path specified in the file velnote.ini"});
     EXPECT_EQ(log_->ProcessIds().size(), 1u);
 }
 
 TEST_F(Settings, MissingEditorIsReportedAndNothingStarts) {
     SetTestEnvironment(L"VELNOTE_TEST_EDITORS", (files_ + L"elsewhere").c_str());
+    const std::string key = "[Options]\r\n" + ThisBuild().ownKey + "=";
     struct Row {
-        const char* settings;  // null: no settings file yet
+        std::string settings;  // empty: no settings file yet
         std::wstring shownPath;
     };
     const Row rows[] = {
-        {nullptr, plugin_.directory + L"Velnote64\\Velnote.exe"},
-        {"[Options]\r\n", plugin_.directory + L"Velnote64\\Velnote.exe"},
-        {"[Options]\r\npath64=\r\n", L""},  // two blanks between "the" and "in"
-        {"[Options]\r\npath64=%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n", files_ + L"elsewhere\\Velnote.exe"},
-        {"[Options]\r\npath64=C:\\no such folder\\Velnote.exe\r\n", L"C:\\no such folder\\Velnote.exe"},
+        {"", plugin_.directory + ThisBuild().defaultEditor},
+        {"[Options]\r\n", plugin_.directory + ThisBuild().defaultEditor},
+        {key + "\r\n", L""},  // two blanks between "the" and "in"
+        {key + "%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n", files_ + L"elsewhere\\Velnote.exe"},
+        {key + "C:\\no such folder\\Velnote.exe\r\n", L"C:\\no such folder\\Velnote.exe"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.settings ? row.settings : "(no settings file)");
+        SCOPED_TRACE(row.settings.empty() ? "(no settings file)" : row.settings);
         DeleteFileW(settingsFile_.c_str());
-        if (row.settings)
+        if (!row.settings.empty())
             WriteFileBytes(settingsFile_, row.settings);
         MessageBoxWatcher boxes;
         EXPECT_EQ(Open(file_), nullptr);

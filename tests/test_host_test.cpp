@@ -28,7 +28,7 @@ struct PluginFolder {
 PluginFolder MakePluginFolder() {
     PluginFolder folder;
     folder.directory = MakeTempDirectory(L"velnote-host");
-    folder.plugin = folder.directory + L"Velnote.wlx64";
+    folder.plugin = folder.directory + kPluginFileName;
     EXPECT_TRUE(CopyFileW(BuiltPluginFile().c_str(), folder.plugin.c_str(), TRUE));
     std::wstring editor = InstallStandInEditor(folder.directory);
     std::wstring editorDirectory = editor.substr(0, editor.rfind(L'\\') + 1);

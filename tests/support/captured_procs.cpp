@@ -68,8 +68,8 @@ CapturedProcs CaptureProcs(HWND lister) {
         return procs;
     const std::wstring& directory = procs.plugin.directory;
     WriteFileBytes(directory + L"velnote.ini", "[Options]\r\n");
-    CreateDirectoryW((directory + L"Velnote64").c_str(), nullptr);
-    WriteFileBytes(directory + L"Velnote64\\Velnote.exe", "");
+    CreateDirectoryW((directory + kDefaultEditorFolder).c_str(), nullptr);
+    WriteFileBytes(directory + kDefaultEditorFolder + L"Velnote.exe", "");
     std::wstring viewed = directory + L"viewed.txt";
     WriteFileBytes(viewed, "text\r\n");
 

@@ -23,7 +23,7 @@ void InstallStandInEditorAt(const std::wstring& path) {
 }
 
 std::wstring InstallStandInEditor(const std::wstring& pluginDirectory) {
-    std::wstring path = pluginDirectory + L"Velnote64\\Velnote.exe";
+    std::wstring path = pluginDirectory + kDefaultEditorFolder + L"Velnote.exe";
     InstallStandInEditorAt(path);
     return path;
 }

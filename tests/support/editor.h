@@ -13,8 +13,8 @@ std::wstring StandInEditorFile();
 
 // Copies the stand-in to path, creating the missing folders. Fails the test on error.
 void InstallStandInEditorAt(const std::wstring& path);
-// Copies the stand-in to the 64-bit default location, <plug-in folder>Velnote64\Velnote.exe,
-// and returns that path. pluginDirectory ends with a backslash.
+// Copies the stand-in to the default location of this bitness's build, <plug-in
+// folder>Velnote64\Velnote.exe or <plug-in folder>Velnote\Velnote.exe, and returns that path. pluginDirectory ends with a backslash.
 std::wstring InstallStandInEditor(const std::wstring& pluginDirectory);
 
 // Sets or, with null, removes a variable of this process's environment, which every

@@ -47,7 +47,7 @@ static void Bind(HMODULE module, const char* name, Function& function) {
 Plugin LoadPluginCopy() {
     Plugin plugin;
     plugin.directory = MakeTempDirectory(L"velnote-plugin");
-    std::wstring file = plugin.directory + L"Velnote.wlx64";
+    std::wstring file = plugin.directory + kPluginFileName;
     EXPECT_TRUE(CopyFileW(BuiltPluginFile().c_str(), file.c_str(), TRUE)) << "copy of the built plug-in";
     plugin.module = LoadLibraryW(file.c_str());
     EXPECT_NE(plugin.module, nullptr) << "LoadLibraryW, error " << GetLastError();

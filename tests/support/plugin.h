@@ -21,7 +21,17 @@ struct Plugin {
     decltype(&ListSendCommand) listSendCommand = nullptr;
 };
 
-// The built 64-bit plug-in file, as a Windows path.
+// What differs between the two builds, for the build that this test program loads: its
+// file name and the folder below the plug-in folder where it looks for the editor by default.
+#ifdef _WIN64
+inline constexpr wchar_t kPluginFileName[] = L"Velnote.wlx64";
+inline constexpr wchar_t kDefaultEditorFolder[] = L"Velnote64\\";
+#else
+inline constexpr wchar_t kPluginFileName[] = L"Velnote.wlx";
+inline constexpr wchar_t kDefaultEditorFolder[] = L"Velnote\\";
+#endif
+
+// The built plug-in file of this test program's bitness, as a Windows path.
 std::wstring BuiltPluginFile();
 // A Windows path for a path of the build machine.
 std::wstring WindowsPath(const std::string& unixPath);

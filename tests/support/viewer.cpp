@@ -85,6 +85,11 @@ BOOL WINAPI RecordDestroyWindow(HWND wnd) {
     return DestroyWindow(wnd);
 }
 
+BOOL CALLBACK CountWindow(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 BOOL CALLBACK CountTopLevelAndDescendants(HWND wnd, LPARAM count) {
     DWORD process = 0;
     GetWindowThreadProcessId(wnd, &process);
@@ -92,7 +97,7 @@ BOOL CALLBACK CountTopLevelAndDescendants(HWND wnd, LPARAM count) {
         return TRUE;
     ++*reinterpret_cast<int*>(count);
     // Descendants of any process: an editor window left inside one of ours counts too.
-    EnumChildWindows(wnd, [](HWND, LPARAM n) -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; }, count);
+    EnumChildWindows(wnd, CountWindow, count);
     return TRUE;
 }
 

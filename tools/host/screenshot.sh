@@ -19,15 +19,16 @@ work="$PWD/$root/screenshot"
 png="$(realpath -m "${1:-$work/velnote-host.png}")"
 
 # The host and the stand-in editor are built with the test bed.
-cmake --preset tests -B "$root/tests" -DVELNOTE_WLX32="$PWD/$root/win32/src/Velnote.wlx" >/dev/null
-cmake --build "$root/tests" --target velnote velnote-host velnote_standin -j "$(nproc)" >/dev/null
+cmake --preset tests-win64 -B "$root/tests/win64" -DVELNOTE_WINEPREFIX="$PWD/$root/tests/wineprefix" \
+    -DVELNOTE_RELEASE_ROOT="$PWD/$root" >/dev/null
+cmake --build "$root/tests/win64" --target velnote velnote-host velnote_standin -j "$(nproc)" >/dev/null
 
 # A plug-in folder as the file manager's installer leaves it, with the stand-in at the
 # 64-bit build's default editor place.
 rm -rf "$work/plugins"
 mkdir -p "$work/plugins/Velnote64" "$(dirname "$png")"
-cp "$root/tests/src/Velnote.wlx64" "$work/plugins/"
-cp "$root/tests/tests/editor/Velnote.exe" "$work/plugins/Velnote64/"
+cp "$root/tests/win64/src/Velnote.wlx64" "$work/plugins/"
+cp "$root/tests/win64/tests/editor/Velnote.exe" "$work/plugins/Velnote64/"
 printf '// A sample file for the lister\r\nint main() {\r\n    return 0;\r\n}\r\n' >"$work/sample.cpp"
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -45,7 +46,7 @@ if [ ! -f "$WINEPREFIX/.velnote-ready" ]; then
 fi
 status=0
 xvfb-run -a -s '-screen 0 1024x768x24' \
-    wine "$root/tests/tools/host/velnote-host.exe" "${switches[@]}" --screenshot "$(windows_path "$png")" \
+    wine "$root/tests/win64/tools/host/velnote-host.exe" "${switches[@]}" --screenshot "$(windows_path "$png")" \
     "$(windows_path "$work/plugins/Velnote.wlx64")" "$(windows_path "$work/sample.cpp")" || status=$?
 wineserver -k 2>/dev/null || true
 exit "$status"
