@@ -1,6 +1,6 @@
-// Both shipped plug-in files, read as PE files. The 32-bit build cannot run on this
-// machine, so what the host and the system rely on in it is checked in its bytes; the
-// 64-bit build is checked the same way so that the two stay alike.
+// Both shipped plug-in files, read as PE files: what the host and the system rely on in
+// them, checked in their bytes side by side so that the two stay alike. (Both builds also
+// run the behaviour tests, each from test programs of its own bitness.)
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-// Reading a plug-in file as bytes on disk rather than as a loaded module, so that the
-// 32-bit build, which cannot run here, is examined the same way as the 64-bit one.
+// Reading a plug-in file as bytes on disk rather than as a loaded module, so that one test
+// program examines both builds, whichever bitness it has itself.
 #pragma once
 
 #include <windows.h>
