@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/input.h"
 #include "support/recorder.h"
 #include "support/viewer.h"
 
@@ -235,6 +236,94 @@ TEST_F(Close, AContainerWhoseEditorHasEndedIsStillClearedAndDestroyed) {
     EXPECT_FALSE(KeyExists(kViewKey));
     EXPECT_FALSE(KeyExists(kParentKey));
     EXPECT_EQ(log_->Events("close").size(), 1u) << "only the test's own close request";
+}
+
+// Menus of another process cannot be reached under Wine: these record what the plug-in
+// asks of the editor's menus when it gives the window back.
+constexpr ULONG_PTR kMenuBar = 0x4D42;
+HMENU WINAPI RecordGetMenu(HWND wnd) {
+    Record({"GetMenu", WindowName(wnd)});
+    return reinterpret_cast<HMENU>(kMenuBar);
+}
+HMENU WINAPI RecordGetSystemMenu(HWND wnd, BOOL revert) {
+    Record({"GetSystemMenu", WindowName(wnd), static_cast<UINT>(revert)});
+    return nullptr;
+}
+BOOL WINAPI RecordEnableMenuItem(HMENU menu, UINT item, UINT flags) {
+    Record({"EnableMenuItem", menu == reinterpret_cast<HMENU>(kMenuBar) ? "menu bar" : "other menu", item, flags});
+    return MF_GRAYED;
+}
+
+std::wstring TextOf(HWND wnd) {
+    wchar_t text[256] = {};
+    SendMessageW(wnd, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// An editor that keeps its window on the close request (its user cancelled the save
+// question) goes back to the desktop with the text typed into it, where the viewer was.
+TEST_F(Close, AnEditorThatKeepsItsWindowIsGivenBackToTheDesktopWithItsText) {
+    SetEditorMode(L"keep");
+    for (ViewerMode mode : {ViewerMode::kLister, ViewerMode::kQuickView}) {
+        SCOPED_TRACE(mode == ViewerMode::kLister ? "lister mode" : "quick view");
+        Viewer viewer = Open(mode);
+        ASSERT_TRUE(viewer.IsOpen());
+        HWND edit = GetWindow(viewer.editor, GW_CHILD);
+        HWND root = GetAncestor(viewer.container, GA_ROOT);
+        SetWindowPos(viewer.container, nullptr, 5, 7, 300, 200, SWP_NOZORDER);
+        const RECT place = WindowRectOf(viewer.container);
+        SetForegroundWindow(root);
+        SetFocus(edit);
+        for (BYTE key : {'T', 'E', 'X', 'T'}) {
+            PressKey(key);
+            ReleaseKey(key);
+        }
+        ASSERT_TRUE(PumpUntil([&] { return TextOf(edit) == L"text"; }, 3000)) << ToUtf8(TextOf(edit));
+        SetForegroundWindow(root);
+
+        ClearRecorded();
+        {
+            RecordingFakes fakes(plugin_.module);
+            ScopedImport menu(plugin_.module, "USER32.dll", "GetMenu", reinterpret_cast<void*>(&RecordGetMenu));
+            ScopedImport systemMenu(plugin_.module, "USER32.dll", "GetSystemMenu",
+                                    reinterpret_cast<void*>(&RecordGetSystemMenu));
+            ScopedImport enable(plugin_.module, "USER32.dll", "EnableMenuItem",
+                                reinterpret_cast<void*>(&RecordEnableMenuItem));
+            plugin_.listCloseWindow(viewer.container);
+        }
+        std::vector<Entry> expected = ClosingSequence(mode == ViewerMode::kQuickView ? "host" : "lister",
+                                                      mode == ViewerMode::kQuickView);
+        // Given back after the hooks went and before the container goes with it.
+        const std::vector<Entry> release = {
+            {"GetSystemMenu", "editor", TRUE},
+            {"GetMenu", "editor"},
+            {"EnableMenuItem", "menu bar", 4109, MF_BYCOMMAND | MF_ENABLED},
+            {"ShowWindow", "editor", SW_RESTORE},
+        };
+        expected.insert(expected.end() - 3, release.begin(), release.end());
+        EXPECT_SEQUENCE(expected);
+        viewer.host = HostWindows();  // the host destroys the lister window next
+        PumpFor(2000);
+
+        ASSERT_TRUE(IsWindow(viewer.editor)) << "the editor lost its window";
+        EXPECT_EQ(GetParent(viewer.editor), nullptr);
+        EXPECT_EQ(GetAncestor(viewer.editor, GA_ROOT), viewer.editor);
+        EXPECT_TRUE(IsWindowVisible(viewer.editor));
+        EXPECT_FALSE(IsIconic(viewer.editor));
+        const LONG_PTR style = GetWindowLongPtrW(viewer.editor, GWL_STYLE);
+        EXPECT_EQ(style & WS_CHILD, 0);
+        EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+        EXPECT_TRUE(SameRect(WindowRectOf(viewer.editor), place)) << "where the viewer was";
+        EXPECT_EQ(TextOf(GetWindow(viewer.editor, GW_CHILD)), L"text");
+        EXPECT_EQ(WaitForSingleObject(viewer.process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        EXPECT_EQ(log_->Events("exit").size(), 0u);
+
+        // The user closes it there; its second close request ends it.
+        PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(viewer.WaitForEditorExit());
+        log_->WaitForLine("exit 0");
+        DeleteFileW(log_->path().c_str());
+    }
 }
 
 TEST_F(Close, RemovesExactlyTheTwoHooksThatOpeningInstalled) {

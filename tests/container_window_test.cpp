@@ -244,64 +244,67 @@ TEST_F(ContainerWindow, SizeMakesTheEditorFillTheClientAreaWhateverLParamSays) {
 }
 
 // A dialog of the platform's class, owned by owner, that records what it receives.
-HWND CreateDialogOwnedBy(HWND owner, const std::string& name) {
-    HWND dialog = CreateWindowExW(0, L"#32770", L"Velnote", WS_POPUP | WS_CAPTION, 0, 0, 100, 80, owner, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+HWND CreateDialogOwnedBy(HWND owner, const std::string& name, bool visible = true) {
+    HWND dialog = CreateWindowExW(0, L"#32770", L"Velnote", WS_POPUP | WS_CAPTION | (visible ? WS_VISIBLE : 0), 0, 0,
+                                  100, 80, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
     EXPECT_NE(dialog, nullptr);
     RecordWindowMessages(dialog, name);
     return dialog;
 }
 
-TEST_F(ContainerWindow, FocusGoesOnToAnOpenDialogOwnedByAnEditorWindow) {
+// The editor here is a window of this process, so the test's dialogs are of the editor's
+// process; the system makes the top-level window above the container (the lister) the
+// owner of an embedded editor's dialogs.
+TEST_F(ContainerWindow, FocusGoesOnToAnOpenDialogOfTheEmbeddedEditor) {
     ASSERT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "a dialog is open before the test made one";
     ScriptFocus(procs_.container);
     EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), kDefault) << "no dialog";
     EXPECT_SEQUENCE(std::vector<Entry>{});
 
-    HWND editorOwner = CreateRecordedWindow(kEditorClass, L"Other", WS_OVERLAPPEDWINDOW, nullptr, "other editor");
-    HWND nearMissOwner = CreateRecordedWindow(L"Velnote4 ", L"Other", WS_OVERLAPPEDWINDOW, nullptr, "near-miss owner");
+    HWND otherEditor = CreateRecordedWindow(kEditorClass, L"Other", WS_OVERLAPPEDWINDOW, nullptr, "other editor");
+    struct Owned {
+        HWND owner;
+        bool visible;
+    };
     struct Row {
         const char* name;
-        HWND owner;
+        std::vector<Owned> dialogs;  // top of the Z order first, named "dialog 0", "dialog 1"
         std::vector<Entry> expected;
     };
     const Row rows[] = {
-        {"owner of class Velnote4", editorOwner, {{"SetFocus", "dialog"}}},
-        {"owner of the lister's class", lister_, {}},
-        {"owner class with a trailing blank", nearMissOwner, {}},
-        {"no owner", nullptr, {}},
+        {"owned by the lister, the top-level window above", {{lister_, true}}, {FocusTo("dialog 0")}},
+        {"owned by the editor main window", {{procs_.editor, true}}, {FocusTo("dialog 0")}},
+        {"owned by another window of class Velnote4", {{otherEditor, true}}, {}},
+        {"no owner", {{nullptr, true}}, {}},
+        {"hidden, owned by the lister", {{lister_, false}}, {}},
+        {"another dialog in front of it", {{otherEditor, true}, {lister_, true}}, {FocusTo("dialog 1")}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        HWND dialog = CreateDialogOwnedBy(row.owner, "dialog");
-        ASSERT_EQ(FindWindowW(L"#32770", nullptr), dialog);
+        std::vector<HWND> dialogs;
+        for (size_t i = 0; i < row.dialogs.size(); ++i)
+            dialogs.push_back(
+                CreateDialogOwnedBy(row.dialogs[i].owner, "dialog " + std::to_string(i), row.dialogs[i].visible));
+        for (auto dialog = dialogs.rbegin(); dialog != dialogs.rend(); ++dialog)
+            SetWindowPos(*dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        ASSERT_EQ(FindWindowW(L"#32770", nullptr), dialogs.front());
         ScriptFocus(procs_.container);
         ClearRecorded();
         EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), 0);
         EXPECT_SEQUENCE(row.expected);
-        DestroyWindow(dialog);
+        for (HWND dialog : dialogs)
+            DestroyWindow(dialog);
     }
-    DestroyWindow(nearMissOwner);
-    DestroyWindow(editorOwner);
-}
 
-TEST_F(ContainerWindow, OnlyTheFirstDialogFoundIsLookedAt) {
-    HWND editorOwner = CreateRecordedWindow(kEditorClass, L"Other", WS_OVERLAPPEDWINDOW, nullptr, "other editor");
-    HWND matching = CreateDialogOwnedBy(editorOwner, "matching dialog");
-    HWND other = CreateDialogOwnedBy(lister_, "other dialog");
-    SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ASSERT_EQ(FindWindowW(L"#32770", nullptr), other);
+    // A container with no editor inside has no dialog to hand the focus to.
+    HWND empty = CreateEmptyContainer();
+    HWND dialog = CreateDialogOwnedBy(lister_, "dialog");
     ClearRecorded();
-    EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), 0);
+    EXPECT_EQ(Call(empty, WM_SETFOCUS, 0, 0), kDefault);
     EXPECT_SEQUENCE(std::vector<Entry>{});
-
-    SetWindowPos(matching, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ASSERT_EQ(FindWindowW(L"#32770", nullptr), matching);
-    EXPECT_EQ(Call(procs_.container, WM_SETFOCUS, 0, 0), 0);
-    EXPECT_SEQUENCE(std::vector<Entry>({{"SetFocus", "matching dialog"}}));
-    DestroyWindow(other);
-    DestroyWindow(matching);
-    DestroyWindow(editorOwner);
+    DestroyWindow(dialog);
+    DestroyWindow(empty);
+    DestroyWindow(otherEditor);
 }
 
 }  // namespace

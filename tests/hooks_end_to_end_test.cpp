@@ -16,6 +16,7 @@
 #include "support/input.h"
 #include "support/plugin.h"
 #include "support/stand_in_test.h"
+#include "support/viewer.h"
 
 namespace {
 
@@ -472,6 +473,31 @@ TEST_F(HooksEndToEnd, AClickThatLeavesTheDialogOpenIsNotRepeated) {
     EXPECT_TRUE(IsWindowVisible(dialog)) << "the focus is on OK: the dialog stays";
     EXPECT_EQ(CountSinceMark("dialog-result 40002 1"), 0u);
     EXPECT_EQ(WmCloseCount(), 0u);
+}
+
+// A modeless dialog of the embedded editor leaves the lister enabled: after the focus went
+// elsewhere in the lister, giving the viewer the focus puts it back in the dialog.
+TEST_F(HooksEndToEnd, GivingTheViewerTheFocusPutsItInAnOpenEditorDialog) {
+    for (const wchar_t* hostClass : {static_cast<const wchar_t*>(nullptr), L"TTOTAL_CMD"}) {
+        SCOPED_TRACE(hostClass ? "quick view" : "stand-alone lister");
+        OpenViewer(hostClass);
+        Mark();
+        PostMessageW(editor_, WM_COMMAND, kStandInOpenModeless, 0);
+        ASSERT_TRUE(WaitSinceMark("modeless-open"));
+        const std::vector<std::string> opened = log_->Events("modeless-open");
+        const std::string fieldHex = opened.back().substr(opened.back().find(' ') + 1);
+        HWND field = ParseLoggedWindow(fieldHex);
+        ASSERT_TRUE(PumpUntil([&] { return GuiOf(editorThread_).hwndFocus == field; }, 2000));
+
+        SetFocus(host_.lister);
+        ASSERT_TRUE(PumpUntil([&] { return GetFocus() == host_.lister; }, 2000)) << "the focus did not leave";
+        Mark();
+        SetFocus(container_);
+        EXPECT_TRUE(WaitSinceMark("modeless-focus " + fieldHex)) << testing::PrintToString(LinesSinceMark());
+        EXPECT_TRUE(PumpUntil([&] { return GuiOf(editorThread_).hwndFocus == field; }, 2000))
+            << "focus " << GuiOf(editorThread_).hwndFocus << ", field " << field;
+        CloseViewer();
+    }
 }
 
 }  // namespace

@@ -436,6 +436,56 @@ TEST_F(Launch, AnEditorThatEndsBeforeItsWindowIsGivenUp) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 }
 
+// The foreign window of the stand-in's "foreign" mode, of one process.
+HWND ForeignWindowOf(DWORD processId) {
+    for (HWND wnd = FindWindowExW(nullptr, nullptr, L"VelnoteForeign", nullptr); wnd;
+         wnd = FindWindowExW(nullptr, wnd, L"VelnoteForeign", nullptr))
+        if (ProcessOf(wnd) == processId)
+            return wnd;
+    return nullptr;
+}
+
+// A program that runs but never opens an editor window (path64 names another program)
+// must not hold the host for ever; it is told to the user and left running.
+TEST_F(Launch, AProgramThatOpensNoEditorWindowIsGivenUpAfterTenSeconds) {
+    SetEditorMode(L"foreign");
+    host_ = CreateStandAloneLister();
+    MessageBoxWatcher boxes;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Open(host_.lister, file_), nullptr);
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 10000u);
+    EXPECT_LT(elapsed, 15000u);
+    EXPECT_TRUE(IsWindow(host_.lister));
+    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{}) << "the container must be destroyed";
+    const std::vector<SeenMessageBox> seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, L"I can't find the window of the " + editorPath_ + L". It did not open in 10 seconds");
+    EXPECT_EQ(seen[0].owner, nullptr);
+    EXPECT_TRUE(seen[0].errorIcon);
+
+    ASSERT_EQ(log_->ProcessIds().size(), 1u);
+    const DWORD program = log_->ProcessIds()[0];
+    HWND foreign = ForeignWindowOf(program);
+    ASSERT_NE(foreign, nullptr) << "the program no longer runs";
+    EXPECT_EQ(log_->Events("exit").size(), 0u);
+    PostMessageW(foreign, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(log_->WaitForLine("exit 0"));
+}
+
+// While the program asks its own question before its main window, the wait does not run
+// out; it starts afresh once the question is answered.
+TEST_F(Launch, AQuestionAskedBeforeTheMainWindowHoldsTheDeadline) {
+    SetEditorMode(L"ask:10500");
+    host_ = CreateStandAloneLister();
+    MessageBoxWatcher boxes;
+    HWND container = Open(host_.lister, file_);
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(ProcessOf(GetWindow(container, GW_CHILD)), log_->ProcessIds().at(0));
+    EXPECT_EQ(log_->Events("question-result"), std::vector<std::string>{"1"});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
+}
+
 TEST_F(Launch, AnArrowKeyDuringTheWaitGivesUpTheLaunch) {
     SetEditorMode(L"never");
     host_ = CreateStandAloneLister();

@@ -20,7 +20,7 @@ Entry PassedOn(UINT message, int code = HC_ACTION) {
     return {"CallNextHookEx", "", static_cast<UINT>(code), message, reinterpret_cast<LPARAM>(&gHookData)};
 }
 
-enum class Target { kControl, kEdit, kContainer };
+enum class Target { kControl, kEdit, kContainer, kComboEdit };
 
 struct MouseCase {
     const char* name;
@@ -32,6 +32,25 @@ struct MouseCase {
     ULONG_PTR extraInfo = 0;
     std::vector<int> physical = {};  // down for GetAsyncKeyState
     std::vector<int> thread = {};    // down for GetKeyState
+    bool swapped = false;            // the user has swapped the mouse buttons
+};
+
+// Swaps the buttons for real, and always swaps them back.
+class SwappedButtons {
+public:
+    explicit SwappedButtons(bool swap) : swap_(swap) {
+        if (swap_)
+            SwapMouseButton(TRUE);
+    }
+    ~SwappedButtons() {
+        if (swap_)
+            SwapMouseButton(FALSE);
+    }
+    SwappedButtons(const SwappedButtons&) = delete;
+    SwappedButtons& operator=(const SwappedButtons&) = delete;
+
+private:
+    bool swap_;
 };
 
 const std::vector<Entry> kQuickViewDismissal = {
@@ -42,6 +61,15 @@ const std::vector<Entry> kListerDismissal = {
     ToFront("tc"), FocusTo("tc"), PassedOn(WM_LBUTTONUP), Received("lister", WM_CLOSE)};
 const std::vector<Entry> kClickOnly = {kClickDown, kClickUp, PassedOn(WM_LBUTTONUP)};
 const std::vector<Entry> kNothing = {PassedOn(WM_LBUTTONUP)};
+
+// With swapped buttons the primary button, the one to click, is the physical right one.
+const Entry kSwappedClickDown = {"mouse_event", "", MOUSEEVENTF_RIGHTDOWN, 0, static_cast<LPARAM>(kSyntheticClickMark)};
+const Entry kSwappedClickUp = {"mouse_event", "", MOUSEEVENTF_RIGHTUP, 0, static_cast<LPARAM>(kSyntheticClickMark)};
+std::vector<Entry> WithSwappedClick(std::vector<Entry> entries) {
+    entries[0] = kSwappedClickDown;
+    entries[1] = kSwappedClickUp;
+    return entries;
+}
 
 class MouseHook : public CapturedProcsTest {
 protected:
@@ -60,8 +88,13 @@ protected:
         for (const MouseCase& c : cases) {
             SCOPED_TRACE(c.name);
             auto a = Arrange(c.arrangement);
-            HWND target = c.target == Target::kControl ? a->control : c.target == Target::kEdit ? a->edit : a->container;
+            HWND target = c.target == Target::kControl     ? a->control
+                          : c.target == Target::kEdit      ? a->edit
+                          : c.target == Target::kComboEdit ? a->comboEdit
+                                                           : a->container;
             ScriptKeys(c.thread, c.physical);
+            SwappedButtons buttons(c.swapped);
+            ASSERT_EQ(GetSystemMetrics(SM_SWAPBUTTON) != 0, c.swapped);
             EXPECT_EQ(CallHook(c.code, c.message, target, c.extraInfo), kPassedOn) << "the hook never swallows";
             EXPECT_SEQUENCE(c.expected);
         }
@@ -81,6 +114,13 @@ TEST_F(MouseHook, AReleaseOnControl2OfAnEditorDialogDismissesIt) {
         {"lister mode, on the editor", kDialogListerMode, Target::kEdit, kListerDismissal},
         {"lister mode, an unmarked click", kDialogListerMode, Target::kEdit, kListerDismissal, WM_LBUTTONUP, HC_ACTION,
          kSyntheticClickMark + 1},
+        // Nested below another control of the dialog, the release still finds the dialog's owner.
+        {"quick view, on the edit box of a combo box", kDialogQuickView, Target::kComboEdit, kQuickViewDismissal},
+        {"lister mode, on the edit box of a combo box", kDialogListerMode, Target::kComboEdit, kListerDismissal},
+        {"quick view, buttons swapped", kDialogQuickView, Target::kControl, WithSwappedClick(kQuickViewDismissal),
+         WM_LBUTTONUP, HC_ACTION, 0, {}, {}, true},
+        {"lister mode, buttons swapped", kDialogListerMode, Target::kComboEdit, WithSwappedClick(kListerDismissal),
+         WM_LBUTTONUP, HC_ACTION, 0, {}, {}, true},
     });
 }
 
@@ -90,6 +130,8 @@ TEST_F(MouseHook, AReleaseOnAnotherControlOnlyClicks) {
          kClickOnly},
         {"control 3, lister mode", DialogWith(kDialogListerMode, L"#32770", L"Velnote", 3), Target::kEdit,
          kClickOnly},
+        {"control 1, buttons swapped", DialogWith(kDialogQuickView, L"#32770", L"Velnote", 1), Target::kControl,
+         WithSwappedClick(kClickOnly), WM_LBUTTONUP, HC_ACTION, 0, {}, {}, true},
     });
 }
 

@@ -68,8 +68,17 @@ inline constexpr wchar_t kMouseHookProperty[] = L"Velnote.MouseHook";
 // Messages shown to the user, and the two editor command lines; %s stands for a text.
 inline constexpr wchar_t kCannotCreateSettingsFormat[] = L"I can't create a file %s. Default paths will be used  %s, %s";
 inline constexpr wchar_t kCannotFindEditorFormat[] = L"I can't find the %s in the path specified in the file %s";
+// %s: the editor path.
+inline constexpr wchar_t kEditorWindowMissingFormat[] = L"I can't find the window of the %s. It did not open in 10 seconds";
 inline constexpr wchar_t kCommandLineFormat[] = L"%s %s /B+ \"%s\"%s";
 inline constexpr wchar_t kCommandLineAskBinaryFormat[] = L"%s %s \"%s\"%s";  // leaves out /B+
+
+// The window wait gives up on a program that has not opened its main window this long after
+// its start; while the program shows a dialog of its own the wait starts afresh. Dialogs are
+// looked for only now and then, so that an ordinary launch pays nothing for it.
+inline constexpr ULONGLONG kEditorWindowWaitMs = 10000;
+static_assert(kEditorWindowWaitMs == 10000, "kEditorWindowMissingFormat names the wait in seconds");
+inline constexpr ULONGLONG kDialogLookIntervalMs = 100;
 
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};

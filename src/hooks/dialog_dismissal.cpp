@@ -3,9 +3,12 @@
 #include "common/names.h"
 #include "common/text.h"
 
+// Injected button events name the physical buttons: with the buttons swapped the primary
+// one is the physical right button.
 void ClickAtPointer() {
-    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, kSyntheticClickMark);
-    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, kSyntheticClickMark);
+    const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+    mouse_event(swapped ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, 0, 0, 0, kSyntheticClickMark);
+    mouse_event(swapped ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP, 0, 0, 0, kSyntheticClickMark);
 }
 
 // The lister window in lister mode, the host main window in quick view.

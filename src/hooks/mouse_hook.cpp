@@ -5,11 +5,12 @@
 
 // The system makes the top-level window above the embedded editor the owner of the
 // editor's dialogs: the lister window in lister mode, the host main window in quick view.
-// For a control of such a dialog that window is the anchor, and its first child stands in
-// for it, so that the outer root window is that window itself.
+// Wherever in a dialog the release lands, the dialog is its root and the anchor, so that
+// the outer root window is that owner. An unowned root (the release aimed outside a
+// dialog) has its first child stand in, so that the outer root window is the root itself.
 static HWND AnchorWindow(HWND target) {
-    HWND anchor = GetParent(GetParent(target));
-    return GetAncestor(anchor, GA_ROOT) == anchor ? GetWindow(anchor, GW_CHILD) : anchor;
+    HWND root = GetAncestor(target, GA_ROOT);
+    return GetParent(root) != nullptr ? root : GetWindow(root, GW_CHILD);
 }
 
 // A release of the left button in an editor dialog answers it as Enter does.

@@ -20,13 +20,32 @@ static void FitEditorToClient(HWND container) {
     SetWindowPos(editor, nullptr, client.left, client.top, client.right - client.left, client.bottom - client.top, 0);
 }
 
-// An editor dialog that is open when the viewer gets the focus keeps it.
+// An open dialog of the embedded editor: visible, of the editor's process, and owned by the
+// editor main window or, as the system arranges for a child's dialogs, by the top-level
+// window above the container. Another process's dialog, another viewer's included, is not.
+static HWND FindEditorDialog(HWND container, HWND editor) {
+    DWORD editorProcess = 0;
+    GetWindowThreadProcessId(editor, &editorProcess);
+    HWND root = GetAncestor(container, GA_ROOT);
+    for (HWND dialog = FindWindowExW(nullptr, nullptr, kDialogClass, nullptr); dialog != nullptr;
+         dialog = FindWindowExW(nullptr, dialog, kDialogClass, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(dialog, &process);
+        HWND owner = GetWindow(dialog, GW_OWNER);
+        if (process == editorProcess && IsWindowVisible(dialog) && (owner == editor || owner == root))
+            return dialog;
+    }
+    return nullptr;
+}
+
+// An editor dialog that is open when the viewer gets the focus keeps it; a modeless one
+// leaves the lister enabled, so the user can click back into the viewer meanwhile.
 static LRESULT OnContainerFocus(HWND container, WPARAM wParam, LPARAM lParam) {
-    HWND dialog = FindWindowW(kDialogClass, nullptr);
+    HWND editor = GetWindow(container, GW_CHILD);
+    HWND dialog = editor != nullptr ? FindEditorDialog(container, editor) : nullptr;
     if (dialog == nullptr)
         return DefWindowProcW(container, WM_SETFOCUS, wParam, lParam);
-    if (ClassNameIs(GetParent(dialog), kEditorClass))
-        SetFocus(dialog);
+    SetFocus(dialog);
     return 0;
 }
 

@@ -84,10 +84,32 @@ static void CloseProcessHandles(const PROCESS_INFORMATION& process) {
     CloseHandle(process.hProcess);
 }
 
+// A question the program asks before its main window (the binary-file one, for instance).
+static bool ShowsDialog(DWORD processId) {
+    for (HWND wnd = FindWindowExW(nullptr, nullptr, kDialogClass, nullptr); wnd != nullptr;
+         wnd = FindWindowExW(nullptr, wnd, kDialogClass, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(wnd, &owner);
+        if (owner == processId && IsWindowVisible(wnd))
+            return true;
+    }
+    return false;
+}
+
+// The program is left running: it may be the user's own, started by a wrong path.
+static void ReportMissingEditorWindow(const wchar_t* editorPath) {
+    FormatText(gText, kPathChars, kEditorWindowMissingFormat, {editorPath});
+    MessageBoxW(nullptr, gText, nullptr, MB_ICONERROR);
+}
+
 // Polls without sleeping and without dispatching messages until the new process's main
 // window exists. An arrow key gives up the launch and closes the lister; an editor that
-// ends first gives it up quietly. Returns null when the launch was given up.
-static HWND WaitForEditorWindow(HWND listerWindow, HWND container, const PROCESS_INFORMATION& process) {
+// ends first gives it up quietly; a program that opens no such window in time (and asks
+// nothing meanwhile) gives it up with a message. Returns null when the launch was given up.
+static HWND WaitForEditorWindow(HWND listerWindow, HWND container, const wchar_t* editorPath,
+                                const PROCESS_INFORMATION& process) {
+    ULONGLONG deadline = GetTickCount64() + kEditorWindowWaitMs;
+    ULONGLONG nextDialogLook = 0;
     for (;;) {
         if (HWND editor = FindEditorMainWindow(process.dwProcessId))
             return editor;
@@ -99,6 +121,17 @@ static HWND WaitForEditorWindow(HWND listerWindow, HWND container, const PROCESS
         }
         if (ProcessEnded(process.hProcess)) {
             DestroyWindow(container);
+            return nullptr;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= nextDialogLook) {
+            nextDialogLook = now + kDialogLookIntervalMs;
+            if (ShowsDialog(process.dwProcessId))
+                deadline = now + kEditorWindowWaitMs;
+        }
+        if (now >= deadline) {
+            DestroyWindow(container);
+            ReportMissingEditorWindow(editorPath);
             return nullptr;
         }
     }
@@ -155,7 +188,7 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
         DestroyWindow(container);
         return nullptr;
     }
-    HWND editor = WaitForEditorWindow(listerWindow, container, process);
+    HWND editor = WaitForEditorWindow(listerWindow, container, editorPath, process);
     CloseProcessHandles(process);
     if (editor == nullptr)
         return nullptr;

@@ -26,6 +26,10 @@ constexpr UINT kCmdAbout = 4201;
 constexpr UINT kAskCancelFocused = 40001;  // "Velnote" box, focus on identifier 2 (Cancel)
 constexpr UINT kAskOkFocused = 40002;      // "Velnote" box, focus on identifier 1 (OK)
 constexpr UINT kAskNearMissTitle = 40003;  // "Velnote " box (trailing blank), focus on identifier 2
+constexpr UINT kOpenModeless = 40004;      // a modeless dialog with an edit field, owned by the main window
+
+constexpr wchar_t kForeignClass[] = L"VelnoteForeign";
+constexpr int kModelessFieldId = 100;
 
 HWND gMain;
 HWND gEdit;
@@ -33,7 +37,10 @@ HWND gSearch;
 HWND gSearchField;
 WNDPROC gEditProc;
 WNDPROC gSearchFieldProc;
+WNDPROC gModelessFieldProc;
+HWND gModeless;
 std::wstring gLogPath;
+bool gKeepOnFirstClose;  // mode "keep": the first WM_CLOSE is answered as after a cancelled save question
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty())
@@ -139,6 +146,58 @@ void OpenSearchWindow(WPARAM command) {
     Log("search-open " + Number(command) + " " + Hex(reinterpret_cast<ULONG_PTR>(gSearch)));
 }
 
+LRESULT CALLBACK ModelessFieldProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_SETFOCUS)
+        Log("modeless-focus " + Hex(reinterpret_cast<ULONG_PTR>(wnd)));
+    return CallWindowProcW(gModelessFieldProc, wnd, msg, wParam, lParam);
+}
+
+INT_PTR CALLBACK ModelessProc(HWND, UINT msg, WPARAM, LPARAM) {
+    return msg == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+// A dialog template in memory: "Find", one edit field, the system's dialog class.
+void OpenModelessDialog() {
+    if (gModeless == nullptr) {
+        alignas(4) WORD buffer[64] = {};
+        auto* dialog = reinterpret_cast<DLGTEMPLATE*>(buffer);
+        dialog->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
+        dialog->cdit = 1;
+        dialog->cx = 160;
+        dialog->cy = 50;
+        WORD* word = reinterpret_cast<WORD*>(dialog + 1);
+        *word++ = 0;  // no menu
+        *word++ = 0;  // the system's dialog class
+        for (const wchar_t* c = L"Find"; ; ++c) {
+            *word++ = static_cast<WORD>(*c);
+            if (*c == 0)
+                break;
+        }
+        if (reinterpret_cast<ULONG_PTR>(word) % 4)
+            ++word;
+        auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(word);
+        item->style = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+        item->x = 8;
+        item->y = 8;
+        item->cx = 140;
+        item->cy = 14;
+        item->id = kModelessFieldId;
+        word = reinterpret_cast<WORD*>(item + 1);
+        *word++ = 0xFFFF;
+        *word++ = 0x0081;  // Edit
+        *word++ = 0;       // no text
+        *word++ = 0;       // no creation data
+        gModeless = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog, gMain, ModelessProc, 0);
+        HWND field = GetDlgItem(gModeless, kModelessFieldId);
+        gModelessFieldProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ModelessFieldProc)));
+        SetFocus(field);
+    }
+    ShowWindow(gModeless, SW_SHOW);
+    Log("modeless-open " + Hex(reinterpret_cast<ULONG_PTR>(gModeless)) + " " +
+        Hex(reinterpret_cast<ULONG_PTR>(GetDlgItem(gModeless, kModelessFieldId))));
+}
+
 LRESULT CALLBACK EditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     LogKey("edit", msg, wParam, lParam);
     return CallWindowProcW(gEditProc, wnd, msg, wParam, lParam);
@@ -163,6 +222,9 @@ void OnCommand(WPARAM wParam, LPARAM lParam) {
     case kAskNearMissTitle:
         AskWithBox(kAskNearMissTitle, L"Velnote ", MB_OKCANCEL | MB_DEFBUTTON2);
         return;
+    case kOpenModeless:
+        OpenModelessDialog();
+        return;
     }
 }
 
@@ -180,6 +242,10 @@ LRESULT CALLBACK MainWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam
         return 0;
     case WM_CLOSE:
         Log("close");
+        if (gKeepOnFirstClose) {
+            gKeepOnFirstClose = false;
+            return 0;
+        }
         DestroyWindow(wnd);
         return 0;
     case WM_DESTROY:
@@ -201,6 +267,37 @@ HMENU CreateMainMenu() {
     return bar;
 }
 
+// Mode "foreign": another program's window, which closes and ends the program on WM_CLOSE.
+LRESULT CALLBACK ForeignWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(wnd, msg, wParam, lParam);
+}
+
+// Mode "ask:<ms>": the question closes itself, as if the user answered it.
+VOID CALLBACK AnswerQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND wnd, LPARAM) -> BOOL {
+            wchar_t name[16] = {};
+            GetClassNameW(wnd, name, 16);
+            if (std::wcscmp(name, L"#32770") == 0)
+                PostMessageW(wnd, WM_COMMAND, IDOK, 0);
+            return TRUE;
+        },
+        0);
+}
+
+void AskBeforeTheMainWindow(DWORD milliseconds) {
+    Log("question-open");
+    SetTimer(nullptr, 0, milliseconds, AnswerQuestion);
+    int result = MessageBoxW(nullptr, L"Stand-in editor question before its window", kDialogTitle, MB_OKCANCEL);
+    Log("question-result " + std::to_string(result));
+}
+
 void RegisterClasses(HINSTANCE instance) {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
@@ -215,6 +312,9 @@ void RegisterClasses(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
     windowClass.lpfnWndProc = SearchPanelProc;
     windowClass.lpszClassName = kSearchPanelClass;
+    RegisterClassExW(&windowClass);
+    windowClass.lpfnWndProc = ForeignWindowProc;
+    windowClass.lpszClassName = kForeignClass;
     RegisterClassExW(&windowClass);
 }
 
@@ -259,9 +359,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                                           : 500;
         Sleep(delay);
     }
+    if (mode.rfind(L"ask:", 0) == 0)
+        AskBeforeTheMainWindow(static_cast<DWORD>(std::wcstoul(mode.c_str() + 4, nullptr, 10)));
+    gKeepOnFirstClose = mode == L"keep";
 
     RegisterClasses(instance);
-    CreateMainWindow(instance, show, mode == L"topmost");
+    if (mode == L"foreign") {
+        HWND foreign = CreateWindowExW(0, kForeignClass, L"Another program", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+        Log("foreign " + Hex(reinterpret_cast<ULONG_PTR>(foreign)));
+        ShowWindow(foreign, show);
+    } else {
+        CreateMainWindow(instance, show, mode == L"topmost");
+    }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

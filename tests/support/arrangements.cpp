@@ -60,6 +60,11 @@ std::unique_ptr<Arrangement> Arrange(const ArrangementPlan& plan) {
                                     GetModuleHandleW(nullptr), nullptr);
         EXPECT_NE(a.control, nullptr);
         NameWindow(a.control, "control");
+        HWND combo = CreateWindowExW(0, L"COMBOBOX", L"", kChild | CBS_DROPDOWN, 80, 10, 100, 80, a.dialog, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+        a.comboEdit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+        EXPECT_NE(a.comboEdit, nullptr) << "the combo box has no edit box";
+        NameWindow(a.comboEdit, "combo edit");
         a.focus = a.control;
         a.active = a.dialog;
     }

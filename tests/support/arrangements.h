@@ -31,6 +31,7 @@ struct Arrangement {
     HWND edit = nullptr;       // "edit": the editor's focused control
     HWND dialog = nullptr;     // "dialog"
     HWND control = nullptr;    // "control": the dialog's focused control
+    HWND comboEdit = nullptr;  // "combo edit": the edit box inside a combo box of the dialog
     HWND elsewhere = nullptr;  // "tc" or "fc"
     HWND focus = nullptr;      // the control, or the edit control without a dialog
     HWND active = nullptr;     // the dialog, or the top-level window above the editor

@@ -20,7 +20,10 @@ std::wstring InstallStandInEditor(const std::wstring& pluginDirectory);
 // Sets or, with null, removes a variable of this process's environment, which every
 // editor that the plug-in starts inherits.
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
-// VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "topmost"; null for normal.
+// VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "topmost", "keep" (the first
+// WM_CLOSE leaves the window), "ask:<ms>" (a "Velnote" question for <ms> before the main
+// window), "foreign" (a window of class "VelnoteForeign" instead of the main window, until
+// it is closed or the program terminated); null for normal.
 void SetEditorMode(const wchar_t* mode);
 
 // The log of every stand-in started while it is in use: constructing it points
@@ -68,3 +71,5 @@ HWND WaitForEditorWindowOf(DWORD processId, DWORD timeoutMs = 5000);
 inline constexpr WPARAM kStandInAskCancelFocused = 40001;
 inline constexpr WPARAM kStandInAskOkFocused = 40002;
 inline constexpr WPARAM kStandInAskNearMissTitle = 40003;
+// Opens (or shows again) a modeless dialog owned by the main window; it may be sent.
+inline constexpr WPARAM kStandInOpenModeless = 40004;
