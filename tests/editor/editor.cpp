@@ -276,19 +276,18 @@ LRESULT CALLBACK ForeignWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(wnd, msg, wParam, lParam);
 }
 
+BOOL CALLBACK AnswerIfDialog(HWND wnd, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(wnd, name, 16);
+    if (std::wcscmp(name, L"#32770") == 0)
+        PostMessageW(wnd, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
 // Mode "ask:<ms>": the question closes itself, as if the user answered it.
 VOID CALLBACK AnswerQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND wnd, LPARAM) -> BOOL {
-            wchar_t name[16] = {};
-            GetClassNameW(wnd, name, 16);
-            if (std::wcscmp(name, L"#32770") == 0)
-                PostMessageW(wnd, WM_COMMAND, IDOK, 0);
-            return TRUE;
-        },
-        0);
+    EnumThreadWindows(GetCurrentThreadId(), AnswerIfDialog, 0);
 }
 
 void AskBeforeTheMainWindow(DWORD milliseconds) {
