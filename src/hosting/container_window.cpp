@@ -2,6 +2,7 @@
 
 #include "common/module.h"
 #include "common/text.h"
+#include "hosting/process_windows.h"
 
 // The window wait gives up on an arrow key, so keys still held or pressed from before
 // the viewer opened are released here, before the editor starts.
@@ -27,12 +28,10 @@ static HWND FindEditorDialog(HWND container, HWND editor) {
     DWORD editorProcess = 0;
     GetWindowThreadProcessId(editor, &editorProcess);
     HWND root = GetAncestor(container, GA_ROOT);
-    for (HWND dialog = FindWindowExW(nullptr, nullptr, kDialogClass, nullptr); dialog != nullptr;
-         dialog = FindWindowExW(nullptr, dialog, kDialogClass, nullptr)) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(dialog, &process);
+    for (HWND dialog = NextWindowOfProcess(kDialogClass, editorProcess, nullptr); dialog != nullptr;
+         dialog = NextWindowOfProcess(kDialogClass, editorProcess, dialog)) {
         HWND owner = GetWindow(dialog, GW_OWNER);
-        if (process == editorProcess && IsWindowVisible(dialog) && (owner == editor || owner == root))
+        if (IsWindowVisible(dialog) && (owner == editor || owner == root))
             return dialog;
     }
     return nullptr;

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "hosting/container_window.h"
 #include "hosting/editor_hooks.h"
+#include "hosting/process_windows.h"
 #include "hosting/settings.h"
 #include "lister/exports.h"
 
@@ -58,14 +59,7 @@ static HWND FindEditorMainWindow(DWORD processId) {
     // FindWindowW sees top-level windows only, so a container never passes for the
     // editor; every top-level window of the class is looked at, so that another
     // editor's window in front of the new one cannot stall the wait.
-    for (HWND wnd = FindWindowExW(nullptr, nullptr, kEditorClass, nullptr); wnd != nullptr;
-         wnd = FindWindowExW(nullptr, wnd, kEditorClass, nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(wnd, &owner);
-        if (owner == processId)
-            return wnd;
-    }
-    return nullptr;
+    return NextWindowOfProcess(kEditorClass, processId, nullptr);
 }
 
 static bool ArrowKeyPressed() {
@@ -86,13 +80,10 @@ static void CloseProcessHandles(const PROCESS_INFORMATION& process) {
 
 // A question the program asks before its main window (the binary-file one, for instance).
 static bool ShowsDialog(DWORD processId) {
-    for (HWND wnd = FindWindowExW(nullptr, nullptr, kDialogClass, nullptr); wnd != nullptr;
-         wnd = FindWindowExW(nullptr, wnd, kDialogClass, nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(wnd, &owner);
-        if (owner == processId && IsWindowVisible(wnd))
+    for (HWND wnd = NextWindowOfProcess(kDialogClass, processId, nullptr); wnd != nullptr;
+         wnd = NextWindowOfProcess(kDialogClass, processId, wnd))
+        if (IsWindowVisible(wnd))
             return true;
-    }
     return false;
 }
 

@@ -1,0 +1,8 @@
+// Finding the top-level windows of the editor's process among those of every process.
+#pragma once
+
+#include <windows.h>
+
+// The next top-level window of the class after `after` (null: the first) that belongs to
+// the process, in Z order; null when there is none.
+HWND NextWindowOfProcess(const wchar_t* className, DWORD processId, HWND after);
