@@ -436,15 +436,6 @@ TEST_F(Launch, AnEditorThatEndsBeforeItsWindowIsGivenUp) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 }
 
-// The foreign window of the stand-in's "foreign" mode, of one process.
-HWND ForeignWindowOf(DWORD processId) {
-    for (HWND wnd = FindWindowExW(nullptr, nullptr, L"VelnoteForeign", nullptr); wnd;
-         wnd = FindWindowExW(nullptr, wnd, L"VelnoteForeign", nullptr))
-        if (ProcessOf(wnd) == processId)
-            return wnd;
-    return nullptr;
-}
-
 // A program that runs but never opens an editor window (path64 names another program)
 // must not hold the host for ever; it is told to the user and left running.
 TEST_F(Launch, AProgramThatOpensNoEditorWindowIsGivenUpAfterTenSeconds) {
@@ -466,7 +457,7 @@ TEST_F(Launch, AProgramThatOpensNoEditorWindowIsGivenUpAfterTenSeconds) {
 
     ASSERT_EQ(log_->ProcessIds().size(), 1u);
     const DWORD program = log_->ProcessIds()[0];
-    HWND foreign = ForeignWindowOf(program);
+    HWND foreign = TopLevelWindowOf(program, L"VelnoteForeign");
     ASSERT_NE(foreign, nullptr) << "the program no longer runs";
     EXPECT_EQ(log_->Events("exit").size(), 0u);
     PostMessageW(foreign, WM_CLOSE, 0, 0);

@@ -118,18 +118,6 @@ void PrintMachine() {
 
 // ---- Open and close ------------------------------------------------------------------
 
-// The editor's top-level "Velnote4" window of one process, looked for as the plug-in does.
-HWND FindEditorWindowOf(DWORD processId) {
-    for (HWND wnd = FindWindowExW(nullptr, nullptr, L"Velnote4", nullptr); wnd != nullptr;
-         wnd = FindWindowExW(nullptr, wnd, L"Velnote4", nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(wnd, &owner);
-        if (owner == processId)
-            return wnd;
-    }
-    return nullptr;
-}
-
 // Waits for a process while this thread's messages are handled: the embedded editor
 // sends messages to the host thread while it closes. Returns false after the limit.
 bool WaitForProcessEnd(HANDLE process) {
@@ -196,7 +184,7 @@ void RunBareEditor(const Setup& setup, Waiting waiting, OpenSamples& samples) {
         return;
     }
     HWND window = nullptr;
-    while ((window = FindEditorWindowOf(process.dwProcessId)) == nullptr &&
+    while ((window = TopLevelWindowOf(process.dwProcessId)) == nullptr &&
            Microseconds() - start < kWaitLimitMicroseconds) {
         if (waiting == Waiting::kSleeping)
             Sleep(1);
@@ -296,7 +284,7 @@ double SleepingLookMicroseconds() {
     constexpr int kLooks = 200;
     double start = Microseconds();
     for (int i = 0; i < kLooks; ++i) {
-        FindEditorWindowOf(0);
+        TopLevelWindowOf(0);
         Sleep(1);
     }
     return (Microseconds() - start) / kLooks;

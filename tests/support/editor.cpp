@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "support/host_windows.h"
 #include "support/plugin.h"
 
 std::wstring StandInEditorFile() {
@@ -183,19 +184,6 @@ PROCESS_INFORMATION StartStandInEditor(const std::wstring& path, const std::wstr
 
 HWND WaitForEditorWindowOf(DWORD processId, DWORD timeoutMs) {
     HWND found = nullptr;
-    PumpUntil(
-        [&] {
-            for (HWND wnd = FindWindowExW(nullptr, nullptr, L"Velnote4", nullptr); wnd;
-                 wnd = FindWindowExW(nullptr, wnd, L"Velnote4", nullptr)) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(wnd, &owner);
-                if (owner == processId) {
-                    found = wnd;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
+    PumpUntil([&] { return (found = TopLevelWindowOf(processId)) != nullptr; }, timeoutMs);
     return found;
 }

@@ -92,6 +92,14 @@ DWORD ProcessOf(HWND wnd) {
     return process;
 }
 
+HWND TopLevelWindowOf(DWORD processId, const wchar_t* className) {
+    for (HWND wnd = FindWindowExW(nullptr, nullptr, className, nullptr); wnd != nullptr;
+         wnd = FindWindowExW(nullptr, wnd, className, nullptr))
+        if (ProcessOf(wnd) == processId)
+            return wnd;
+    return nullptr;
+}
+
 std::vector<HWND> ChildrenOf(HWND parent) {
     std::vector<HWND> children;
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))

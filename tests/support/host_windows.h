@@ -45,6 +45,9 @@ HostWindows CreateQuickView(const wchar_t* mainClass = L"TTOTAL_CMD", const wcha
 // Facts about any window, for assertions.
 std::wstring ClassOf(HWND wnd);
 DWORD ProcessOf(HWND wnd);
+// The first top-level window of the class that belongs to the process, looked for among all
+// of that class as the plug-in looks for the editor; null when there is none.
+HWND TopLevelWindowOf(DWORD processId, const wchar_t* className = L"Velnote4");
 // The child windows of parent, first to last.
 std::vector<HWND> ChildrenOf(HWND parent);
 RECT WindowRectOf(HWND wnd);
