@@ -44,7 +44,7 @@ const BuildSettings& ThisBuild() {
         {true, "path64", "path", L"Velnote64\\Velnote.exe"},
         {false, "path", "path64", L"Velnote\\Velnote.exe"},
     };
-    return sizeof(void*) == 8 ? rows[0] : rows[1];
+    return rows[0].is64 == (sizeof(void*) == 8) ? rows[0] : rows[1];
 }
 
 // What the plug-in asks of the settings file, recorded on the way to the platform.

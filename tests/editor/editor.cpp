@@ -130,7 +130,7 @@ LRESULT CALLBACK SearchWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPar
 // Search window → panel → field: the field is the first child of the first child.
 void OpenSearchWindow(WPARAM command) {
     if (gSearch == nullptr) {
-        gSearch = CreateWindowExW(0, kSearchClass, L"Find", WS_POPUP | WS_CAPTION | WS_SYSMENU, 100, 100, 300, 120, gMain,
+        gSearch = CreateWindowExW(0, kSearchClass, L"Find", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 100, 100, 300, 120, gMain,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
         HWND panel = CreateWindowExW(0, kSearchPanelClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 300, 80, gSearch, nullptr,
                                      GetModuleHandleW(nullptr), nullptr);
@@ -152,43 +152,15 @@ LRESULT CALLBACK ModelessFieldProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
     return CallWindowProcW(gModelessFieldProc, wnd, msg, wParam, lParam);
 }
 
-INT_PTR CALLBACK ModelessProc(HWND, UINT msg, WPARAM, LPARAM) {
-    return msg == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-// A dialog template in memory: "Find", one edit field, the system's dialog class.
+// A modeless find dialog: a window of the system's dialog class with one edit field.
 void OpenModelessDialog() {
     if (gModeless == nullptr) {
-        alignas(4) WORD buffer[64] = {};
-        auto* dialog = reinterpret_cast<DLGTEMPLATE*>(buffer);
-        dialog->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
-        dialog->cdit = 1;
-        dialog->cx = 160;
-        dialog->cy = 50;
-        WORD* word = reinterpret_cast<WORD*>(dialog + 1);
-        *word++ = 0;  // no menu
-        *word++ = 0;  // the system's dialog class
-        for (const wchar_t* c = L"Find"; ; ++c) {
-            *word++ = static_cast<WORD>(*c);
-            if (*c == 0)
-                break;
-        }
-        if (reinterpret_cast<ULONG_PTR>(word) % 4)
-            ++word;
-        auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(word);
-        item->style = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
-        item->x = 8;
-        item->y = 8;
-        item->cx = 140;
-        item->cy = 14;
-        item->id = kModelessFieldId;
-        word = reinterpret_cast<WORD*>(item + 1);
-        *word++ = 0xFFFF;
-        *word++ = 0x0081;  // Edit
-        *word++ = 0;       // no text
-        *word++ = 0;       // no creation data
-        gModeless = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog, gMain, ModelessProc, 0);
-        HWND field = GetDlgItem(gModeless, kModelessFieldId);
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        gModeless = CreateWindowExW(0, L"#32770", L"Find", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 100, 100, 240, 80, gMain,
+                                    nullptr, instance, nullptr);
+        HWND field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+                                     8, 8, 200, 22, gModeless, reinterpret_cast<HMENU>(kModelessFieldId), instance,
+                                     nullptr);
         gModelessFieldProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ModelessFieldProc)));
         SetFocus(field);
