@@ -76,9 +76,9 @@ inline constexpr wchar_t kCommandLineAskBinaryFormat[] = L"%s %s \"%s\"%s";  // 
 // The window wait gives up on a program that has not opened its main window this long after
 // its start; while the program shows a dialog of its own the wait starts afresh. Dialogs are
 // looked for only now and then, so that an ordinary launch pays nothing for it.
-inline constexpr ULONGLONG kEditorWindowWaitMs = 10000;
+inline constexpr DWORD kEditorWindowWaitMs = 10000;
 static_assert(kEditorWindowWaitMs == 10000, "kEditorWindowMissingFormat names the wait in seconds");
-inline constexpr ULONGLONG kDialogLookIntervalMs = 100;
+inline constexpr DWORD kDialogLookIntervalMs = 100;
 
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};

@@ -99,8 +99,10 @@ static void ReportMissingEditorWindow(const wchar_t* editorPath) {
 // nothing meanwhile) gives it up with a message. Returns null when the launch was given up.
 static HWND WaitForEditorWindow(HWND listerWindow, HWND container, const wchar_t* editorPath,
                                 const PROCESS_INFORMATION& process) {
-    ULONGLONG deadline = GetTickCount64() + kEditorWindowWaitMs;
-    ULONGLONG nextDialogLook = 0;
+    // Times are compared as differences of GetTickCount values, which stay right across
+    // the counter's wrap after 49.7 days.
+    DWORD waitStart = GetTickCount();
+    DWORD lastDialogLook = waitStart - kDialogLookIntervalMs;
     for (;;) {
         if (HWND editor = FindEditorMainWindow(process.dwProcessId))
             return editor;
@@ -114,13 +116,13 @@ static HWND WaitForEditorWindow(HWND listerWindow, HWND container, const wchar_t
             DestroyWindow(container);
             return nullptr;
         }
-        const ULONGLONG now = GetTickCount64();
-        if (now >= nextDialogLook) {
-            nextDialogLook = now + kDialogLookIntervalMs;
+        const DWORD now = GetTickCount();
+        if (now - lastDialogLook >= kDialogLookIntervalMs) {
+            lastDialogLook = now;
             if (ShowsDialog(process.dwProcessId))
-                deadline = now + kEditorWindowWaitMs;
+                waitStart = now;
         }
-        if (now >= deadline) {
+        if (now - waitStart >= kEditorWindowWaitMs) {
             DestroyWindow(container);
             ReportMissingEditorWindow(editorPath);
             return nullptr;
