@@ -56,8 +56,10 @@ ULONG_PTR U(T value) {
 // that name only as a macro for SetWindowLongW.
 #ifdef _WIN64
 constexpr char kSetWindowLongImport[] = "SetWindowLongPtrW";
+constexpr char kEditorPathKey[] = "path64";
 #else
 constexpr char kSetWindowLongImport[] = "SetWindowLongW";
+constexpr char kEditorPathKey[] = "path";
 #endif
 
 // Fakes that record and then do what the platform does.
@@ -293,12 +295,14 @@ TEST_F(Launch, CommandLineFollowsTheModeTheSettingsAndTheModeFiles) {
     std::string quoted = ToUtf8(file);
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
-    const std::wstring editorDirectory = plugin_.directory + kDefaultEditorFolder;
     struct Row {
         bool quickView;
         const char* askOpenBinFile;  // null: no key
         bool listerFile, quickViewFile;
         std::string expected;
+        // An editor folder of this many characters named by the path key; 0: the default place.
+        // Beyond 246 a mode settings file's path does not fit into 260 characters.
+        size_t editorDirectoryChars = 0;
     };
     const Row rows[] = {
         {false, nullptr, false, false, "Velnote.exe  /B+ " + quoted},
@@ -311,19 +315,34 @@ TEST_F(Launch, CommandLineFollowsTheModeTheSettingsAndTheModeFiles) {
         {true, "2", false, true, "Velnote.exe  /B+ " + quoted},
         {true, "1", true, true, "Velnote.exe /Ini(\"%a\\VelnoteQ.ini\") " + quoted},
         {true, "10", true, false, "Velnote.exe  " + quoted},
+        {false, nullptr, true, true, "Velnote.exe /Ini(\"%a\\VelnoteL.ini\") /B+ " + quoted, 246},
+        {false, nullptr, true, true, "Velnote.exe  /B+ " + quoted, 247},
+        {true, "1", true, true, "Velnote.exe  " + quoted, 247},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.expected);
+        SCOPED_TRACE(testing::Message() << row.expected << ", editor folder of " << row.editorDirectoryChars);
+        std::wstring editorDirectory = plugin_.directory + kDefaultEditorFolder;
         std::string settings = "[Options]\r\n";
+        if (row.editorDirectoryChars) {
+            editorDirectory = MakeDirectoryOfLength(files_, row.editorDirectoryChars) + L"\\";
+            if (GetFileAttributesW((editorDirectory + L"Velnote.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
+                InstallStandInEditorAt(editorDirectory + L"Velnote.exe");
+            settings.append(kEditorPathKey).append("=").append(ToUtf8(editorDirectory)).append("Velnote.exe\r\n");
+        }
         if (row.askOpenBinFile)
             settings += std::string("AskOpenBinFile=") + row.askOpenBinFile + "\r\n";
         WriteSettings(plugin_.directory, settings);
-        DeleteFileW((editorDirectory + L"VelnoteL.ini").c_str());
-        DeleteFileW((editorDirectory + L"VelnoteQ.ini").c_str());
-        if (row.listerFile)
-            WriteFileBytes(editorDirectory + L"VelnoteL.ini", "");
-        if (row.quickViewFile)
-            WriteFileBytes(editorDirectory + L"VelnoteQ.ini", "");
+        // Each mode settings file also where its path cut short to 259 characters would lead.
+        const std::pair<const wchar_t*, bool> modeFiles[] = {{L"VelnoteL.ini", row.listerFile},
+                                                             {L"VelnoteQ.ini", row.quickViewFile}};
+        for (const auto& [name, present] : modeFiles) {
+            const std::wstring path = editorDirectory + name;
+            for (const std::wstring& place : {path, path.substr(0, 259)}) {
+                DeleteFileW(place.c_str());
+                if (present)
+                    WriteFileBytes(place, "");
+            }
+        }
 
         host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
         size_t before = log_->Events("cmdline").size();

@@ -55,7 +55,6 @@ struct FileCall {
 };
 std::vector<FileCall> gFileCalls;
 std::wstring gSettingsFile;
-std::vector<std::wstring> gSections;  // section name, then the key list up to its double terminator
 
 HANDLE WINAPI RecordCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD attributes, HANDLE templateFile) {
@@ -76,27 +75,15 @@ HANDLE WINAPI RefuseSettingsFile(LPCWSTR path, DWORD access, DWORD share, LPSECU
     return CreateFileW(path, access, share, security, disposition, attributes, templateFile);
 }
 
-BOOL WINAPI RecordWriteSection(LPCWSTR section, LPCWSTR keys, LPCWSTR path) {
-    std::wstring list;
-    for (const wchar_t* key = keys; *key; key += wcslen(key) + 1)
-        list += std::wstring(key) + L"|";
-    gFileCalls.push_back({L"WritePrivateProfileSectionW", path, 0, 0, 0, 0, true, true});
-    gSections.push_back(section);
-    gSections.push_back(list);
-    return WritePrivateProfileSectionW(section, keys, path);
-}
-
 TEST_F(Settings, FirstUseCreatesTheSettingsFileOnceAndNeverRewritesIt) {
     InstallStandInEditor(plugin_.directory);
     ASSERT_FALSE(SettingsFileExists());
     MessageBoxWatcher boxes;
     gFileCalls.clear();
-    gSections.clear();
     {
         ScopedImport create(plugin_.module, "KERNEL32.dll", "CreateFileW", (void*)&RecordCreateFile);
-        ScopedImport write(plugin_.module, "KERNEL32.dll", "WritePrivateProfileSectionW", (void*)&RecordWriteSection);
         ASSERT_NE(Open(file_), nullptr) << "the default editor location is used";
-        ASSERT_EQ(gFileCalls.size(), 2u);
+        ASSERT_EQ(gFileCalls.size(), 1u);
         EXPECT_EQ(gFileCalls[0].function, L"CreateFileW");
         EXPECT_EQ(gFileCalls[0].path, settingsFile_);
         EXPECT_EQ(gFileCalls[0].access, static_cast<DWORD>(GENERIC_WRITE));
@@ -104,14 +91,10 @@ TEST_F(Settings, FirstUseCreatesTheSettingsFileOnceAndNeverRewritesIt) {
         EXPECT_EQ(gFileCalls[0].disposition, static_cast<DWORD>(CREATE_NEW));
         EXPECT_EQ(gFileCalls[0].attributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
         EXPECT_TRUE(gFileCalls[0].securityNull && gFileCalls[0].templateNull);
-        EXPECT_EQ(gFileCalls[1].function, L"WritePrivateProfileSectionW");
-        EXPECT_EQ(gFileCalls[1].path, settingsFile_);
-        EXPECT_EQ(gSections, (std::vector<std::wstring>{L"Options", L""})) << "an empty section Options";
 
-        // Windows writes "[Options]\r\n" for that call; Wine writes nothing into a new file.
+        // An empty section Options, as Windows writes it: ASCII, CRLF, no BOM.
         ASSERT_TRUE(SettingsFileExists());
-        std::string created = ReadFileBytes(settingsFile_);
-        EXPECT_TRUE(created.empty() || created == "[Options]\r\n") << created;
+        EXPECT_EQ(ReadFileBytes(settingsFile_), "[Options]\r\n");
         EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 
         // Present now, so never created or written again, whatever it holds.
@@ -177,6 +160,11 @@ TEST_F(Settings, TheBuildsOwnPathKeyWithAVariableNamesTheEditorAndTheOtherKeyIsI
 
 TEST_F(Settings, MissingEditorIsReportedAndNothingStarts) {
     SetTestEnvironment(L"VELNOTE_TEST_EDITORS", (files_ + L"elsewhere").c_str());
+    // An editor at a path of 259 characters, the most a path may have. Values that are longer,
+    // as read or as expanded, would name it when cut short to 259: they must not start it.
+    const std::wstring longEditor = MakeDirectoryOfLength(files_, 259 - wcslen(L"\\Velnote.exe")) + L"\\Velnote.exe";
+    InstallStandInEditorAt(longEditor);
+    SetTestEnvironment(L"VELNOTE_TEST_LONG", (longEditor + L"x").c_str());
     const std::string key = "[Options]\r\n" + ThisBuild().ownKey + "=";
     struct Row {
         std::string settings;  // empty: no settings file yet
@@ -188,6 +176,9 @@ TEST_F(Settings, MissingEditorIsReportedAndNothingStarts) {
         {key + "\r\n", L""},  // two blanks between "the" and "in"
         {key + "%VELNOTE_TEST_EDITORS%\\Velnote.exe\r\n", files_ + L"elsewhere\\Velnote.exe"},
         {key + "C:\\no such folder\\Velnote.exe\r\n", L"C:\\no such folder\\Velnote.exe"},
+        {key + ToUtf8(longEditor) + "x\r\n", longEditor + L"x"},                          // 260 as read
+        {key + ToUtf8(longEditor) + std::string(300, 'x') + "\r\n", longEditor + std::wstring(300, L'x')},
+        {key + "%VELNOTE_TEST_LONG%\r\n", L"%VELNOTE_TEST_LONG%"},                          // 260 once expanded
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.settings.empty() ? "(no settings file)" : row.settings);
@@ -198,7 +189,9 @@ TEST_F(Settings, MissingEditorIsReportedAndNothingStarts) {
         EXPECT_EQ(Open(file_), nullptr);
         std::vector<SeenMessageBox> seen = boxes.Seen();
         ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].text, L"I can't find the " + row.shownPath + L" in the path specified in the file velnote.ini");
+        // The message is formatted into the plug-in's text buffer of 260 characters.
+        std::wstring message = L"I can't find the " + row.shownPath + L" in the path specified in the file velnote.ini";
+        EXPECT_EQ(seen[0].text, message.substr(0, 259));
         EXPECT_EQ(seen[0].caption, L"Error");
         EXPECT_EQ(seen[0].owner, nullptr);
         EXPECT_TRUE(seen[0].errorIcon);
@@ -207,6 +200,50 @@ TEST_F(Settings, MissingEditorIsReportedAndNothingStarts) {
         EXPECT_EQ(log_->Lines(), std::vector<std::string>{}) << "no editor started";
     }
     EXPECT_EQ(RunningStandInProcesses(), std::vector<DWORD>{});
+    SetTestEnvironment(L"VELNOTE_TEST_LONG", nullptr);
+}
+
+// The plug-in's folder comes from its own file name, read into 260 characters. At 259 the
+// settings file still fits but the default editor path does not: a missing key is then
+// reported with an empty path. At 260 and beyond the name comes back cut short and the load
+// is declined before the settings file is touched (a folder too long for "velnote.ini" is
+// always one too long for the plug-in's own name, which is as long or longer). In each row
+// an editor waits where a cut-short path would lead.
+TEST_F(Settings, APluginFolderTooLongForItsOwnFilesIsDeclinedOrReported) {
+    UnloadPlugin(plugin_);
+    struct Row {
+        size_t moduleChars;
+        std::vector<std::wstring> messages;
+    };
+    const Row rows[] = {
+        {259, {L"I can't find the  in the path specified in the file velnote.ini"}},
+        {260, {}},
+        {300, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.moduleChars);
+        const std::wstring directory =
+            MakeDirectoryOfLength(files_, row.moduleChars - wcslen(kPluginFileName) - 1) + L"\\";
+        const std::wstring modulePath = directory + kPluginFileName;
+        ASSERT_EQ(modulePath.size(), row.moduleChars);
+        const std::wstring cut = modulePath.substr(0, 260);
+        const std::wstring cutDirectory = cut.substr(0, cut.rfind(L'\\') + 1);
+        const std::wstring defaultEditor = directory + ThisBuild().defaultEditor;
+        InstallStandInEditorAt(row.moduleChars < 260 ? defaultEditor.substr(0, 259) : cutDirectory + ThisBuild().defaultEditor);
+
+        plugin_ = LoadPluginCopy(directory);
+        ASSERT_NE(plugin_.module, nullptr);
+        MessageBoxWatcher boxes;
+        EXPECT_EQ(Open(file_), nullptr);
+        EXPECT_EQ(boxes.Texts(), row.messages);
+        EXPECT_EQ(GetFileAttributesW((directory + L"velnote.ini").c_str()) != INVALID_FILE_ATTRIBUTES, row.moduleChars < 260);
+        if (cutDirectory != directory) {
+            EXPECT_EQ(GetFileAttributesW((cutDirectory + L"velnote.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+        EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{}) << "no container window";
+        UnloadPlugin(plugin_);
+    }
+    EXPECT_EQ(log_->Lines(), std::vector<std::string>{}) << "no editor started";
 }
 
 TEST_F(Settings, DirectoriesAndMissingFilesAreDeclinedBeforeTheSettingsFile) {

@@ -36,6 +36,7 @@ inline constexpr int kListerError = 1;
 // Files, settings and the command line.
 inline constexpr wchar_t kSettingsFileName[] = L"velnote.ini";
 inline constexpr wchar_t kSettingsSection[] = L"Options";
+inline constexpr char kEmptySettingsFile[] = "[Options]\r\n";  // what a new settings file holds, as bytes
 inline constexpr wchar_t kAskOpenBinFileKey[] = L"AskOpenBinFile";
 inline constexpr wchar_t kDefaultEditor32[] = L"Velnote\\Velnote.exe";
 inline constexpr wchar_t kDefaultEditor64[] = L"Velnote64\\Velnote.exe";

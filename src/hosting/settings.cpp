@@ -31,8 +31,11 @@ static void CreateSettingsFile(const wchar_t* settingsFile) {
         ShowError();
         return;
     }
+    // The empty section is written as its bytes: WritePrivateProfileSectionW writes them on
+    // Windows but leaves a new empty file empty under Wine.
+    DWORD written = 0;
+    WriteFile(file, kEmptySettingsFile, sizeof kEmptySettingsFile - 1, &written, nullptr);
     CloseHandle(file);
-    WritePrivateProfileSectionW(kSettingsSection, L"\0", settingsFile);
 }
 
 static bool ReportMissingEditor(const wchar_t* shownPath) {

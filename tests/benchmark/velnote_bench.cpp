@@ -22,7 +22,6 @@
 #include "support/editor.h"
 #include "support/host_windows.h"
 #include "support/iat.h"
-#include "support/pe_image.h"
 #include "support/plugin.h"
 
 namespace {
@@ -357,6 +356,7 @@ void MeasureOpenAndClose(int rounds) {
 struct ImportCheck {
     int slots = 0;
     std::vector<std::string> foreign;  // "DLL!function" whose slot holds anything but the platform's export
+    std::vector<std::pair<std::string, int>> functionsPerDll;
 };
 
 // Every import slot of a loaded module compared with what the platform's own module
@@ -370,6 +370,7 @@ ImportCheck CheckImportsArePlatform(HMODULE module) {
     auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
     for (; descriptor->Name != 0; ++descriptor) {
         const char* dll = reinterpret_cast<const char*>(base + descriptor->Name);
+        check.functionsPerDll.emplace_back(dll, 0);
         HMODULE platform = GetModuleHandleA(dll);
         auto names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
             base + (descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk : descriptor->FirstThunk));
@@ -387,6 +388,7 @@ ImportCheck CheckImportsArePlatform(HMODULE module) {
                 real = platform ? GetProcAddress(platform, name.c_str()) : nullptr;
             }
             ++check.slots;
+            ++check.functionsPerDll.back().second;
             if (real == nullptr || reinterpret_cast<ULONG_PTR>(real) != slots->u1.Function)
                 check.foreign.push_back(std::string(dll) + "!" + name);
         }
@@ -469,62 +471,26 @@ void MeasureKeystroke(size_t calls) {
 
 // ---- Footprint -----------------------------------------------------------------------
 
-template <typename Value>
-bool ReadAtRva(const PeImage& image, uint32_t rva, Value& value) {
-    std::string bytes = BytesAt(image, rva, sizeof value);
-    if (bytes.size() != sizeof value)
-        return false;
-    std::memcpy(&value, bytes.data(), sizeof value);
-    return true;
-}
-
-// The imported DLLs of a file with the number of functions taken from each, for either width.
-std::vector<std::pair<std::string, int>> ImportCounts(const PeImage& image) {
-    std::vector<std::pair<std::string, int>> counts;
-    if (image.directories.size() <= IMAGE_DIRECTORY_ENTRY_IMPORT)
-        return counts;
-    const bool wide = image.optionalMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
-    const uint32_t thunkSize = wide ? 8 : 4;
-    std::vector<std::string> dlls = ReadImportedDlls(image);
-    uint32_t at = image.directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (const std::string& dll : dlls) {
-        IMAGE_IMPORT_DESCRIPTOR descriptor = {};
-        if (!ReadAtRva(image, at, descriptor))
-            break;
-        at += sizeof descriptor;
-        uint32_t thunk = descriptor.OriginalFirstThunk ? descriptor.OriginalFirstThunk : descriptor.FirstThunk;
-        int functions = 0;
-        for (;; thunk += thunkSize, ++functions) {
-            uint64_t value = 0;
-            std::string bytes = BytesAt(image, thunk, thunkSize);
-            if (bytes.size() != thunkSize)
-                break;
-            std::memcpy(&value, bytes.data(), thunkSize);
-            if (value == 0)
-                break;
-        }
-        counts.emplace_back(dll, functions);
-    }
-    return counts;
-}
-
 void MeasureFootprint(const std::wstring& path) {
-    PeImage image = ReadPeImage(path);
     std::string name = Narrow(path.substr(path.find_last_of(L'\\') + 1));
-    if (!image.error.empty()) {
-        std::printf("footprint %s: %s\n", name.c_str(), image.error.c_str());
+    size_t bytes = ReadFileBytes(path).size();
+    // Mapped without running it or binding its imports: only its import table is read.
+    HMODULE image = LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (bytes == 0 || image == nullptr) {
+        std::printf("footprint %s: cannot be read or mapped\n", name.c_str());
         gFaulty = true;
         return;
     }
-    double size = static_cast<double>(image.bytes.size());
-    std::printf("footprint %-14s %zu bytes = %.1f KiB; / 48 KiB: %.2f (%s)\n", name.c_str(), image.bytes.size(),
-                size / 1024, size / kFootprintTargetBytes, size <= kFootprintTargetBytes ? "within" : "OVER");
+    double size = static_cast<double>(bytes);
+    std::printf("footprint %-14s %zu bytes = %.1f KiB; / 48 KiB: %.2f (%s)\n", name.c_str(), bytes, size / 1024,
+                size / kFootprintTargetBytes, size <= kFootprintTargetBytes ? "within" : "OVER");
     std::string list;
     int total = 0;
-    for (const auto& [dll, functions] : ImportCounts(image)) {
+    for (const auto& [dll, functions] : CheckImportsArePlatform(image).functionsPerDll) {
         list += (list.empty() ? "" : ", ") + dll + " " + std::to_string(functions);
         total += functions;
     }
+    FreeLibrary(image);
     std::printf("          imports %s (%d functions)\n", list.c_str(), total);
 }
 

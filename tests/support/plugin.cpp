@@ -1,8 +1,6 @@
 #include "support/plugin.h"
 
 #include <gtest/gtest.h>
-#include <shellapi.h>
-
 
 std::wstring WindowsPath(const std::string& unixPath) {
     std::wstring path = L"Z:";
@@ -26,16 +24,42 @@ std::wstring MakeTempDirectory(const wchar_t* prefix) {
     }
 }
 
+std::wstring MakeDirectoryOfLength(const std::wstring& parent, size_t length) {
+    std::wstring directory = parent;
+    while (length - directory.size() > 101) {
+        directory += std::wstring(100, L'd');
+        CreateDirectoryW(directory.c_str(), nullptr);
+        directory += L'\\';
+    }
+    directory += std::wstring(length - directory.size(), L'd');
+    EXPECT_TRUE(CreateDirectoryW(directory.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        << "error " << GetLastError();
+    return directory;
+}
+
+// A walk of its own rather than SHFileOperationW: Wine's cannot take paths beyond MAX_PATH,
+// which some tests make, and was seen to empty the current folder instead.
 void RemoveDirectoryTree(const std::wstring& directory) {
-    std::wstring from = directory;
-    if (!from.empty() && from.back() == L'\\')
-        from.pop_back();
-    from.push_back(L'\0');  // SHFileOperation takes a double-terminated list
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
+    std::wstring folder = directory;
+    if (!folder.empty() && folder.back() != L'\\')
+        folder.push_back(L'\\');
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveDirectoryTree(folder + name);
+            } else {
+                SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW((folder + name).c_str());
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
 }
 
 template <typename Function>
@@ -44,9 +68,9 @@ static void Bind(HMODULE module, const char* name, Function& function) {
     EXPECT_NE(function, nullptr) << name;
 }
 
-Plugin LoadPluginCopy() {
+Plugin LoadPluginCopy(const std::wstring& directory) {
     Plugin plugin;
-    plugin.directory = MakeTempDirectory(L"velnote-plugin");
+    plugin.directory = directory.empty() ? MakeTempDirectory(L"velnote-plugin") : directory;
     std::wstring file = plugin.directory + kPluginFileName;
     EXPECT_TRUE(CopyFileW(BuiltPluginFile().c_str(), file.c_str(), TRUE)) << "copy of the built plug-in";
     plugin.module = LoadLibraryW(file.c_str());

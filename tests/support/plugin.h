@@ -38,10 +38,15 @@ std::wstring WindowsPath(const std::string& unixPath);
 
 // A new, empty folder below the temporary folder, with a trailing backslash.
 std::wstring MakeTempDirectory(const wchar_t* prefix);
+// Makes (or finds) a folder below parent (which ends with a backslash) whose path is exactly length
+// characters without a trailing backslash, and returns that path. Plain paths beyond
+// MAX_PATH work under Wine; on Windows they would need the \\?\ form.
+std::wstring MakeDirectoryOfLength(const std::wstring& parent, size_t length);
 void RemoveDirectoryTree(const std::wstring& directory);
 
-// Copies the plug-in into a new folder and loads it from there. Fails the test on error.
-Plugin LoadPluginCopy();
+// Copies the plug-in into a new folder (or into directory, which exists and ends with a
+// backslash) and loads it from there. Fails the test on error.
+Plugin LoadPluginCopy(const std::wstring& directory = L"");
 void UnloadPlugin(Plugin& plugin);
 
 // Whether an address lies in the image of a loaded module.
