@@ -187,7 +187,8 @@ def exits_of(b, entry_rva):
     pe = b.pe
     base = pe.OPTIONAL_HEADER.ImageBase
     image = pe.get_memory_mapped_image()
-    import_slots = {i.address: i.name.decode() for e in pe.DIRECTORY_ENTRY_IMPORT for i in e.imports if i.name}
+    import_slots = {i.address: i.name.decode()
+                    for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) for i in e.imports if i.name}
     disassembler = capstone.Cs(capstone.CS_ARCH_X86, capstone.CS_MODE_32)
     disassembler.detail = True
     clean_ups, faults, seen = set(), [], set()
