@@ -73,7 +73,7 @@ protected:
         Entry expectedSetText = setText;
         expectedSetText.window = WindowName(field);
         EXPECT_SEQUENCE((std::vector<Entry>{
-            {"SendMessageW", "editor", WM_COMMAND, command, 0},
+            {"SendMessageTimeoutW", "editor", WM_COMMAND, command, 0},
             {"GetActiveWindow", WindowName(search)},
             expectedSetText,
         }));
@@ -110,7 +110,7 @@ TEST_F(Commands, SearchSendsTheCommandTheFlagsChooseThenTheTextToTheSearchField)
         EXPECT_EQ(result, kOk);
         // The text itself is handed on, not a copy of it.
         ExpectSearch(mark.NewLines(), row.command, ToUtf8(row.text),
-                     {"SendMessageW", "", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())});
+                     {"SendMessageTimeoutW", "", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())});
     }
 }
 
@@ -149,7 +149,7 @@ TEST_F(Commands, AnsiSearchTextArrivesInWideFormOrNotAtAllWhenItDoesNotFit) {
         }
         // The converted text lies in the plug-in's own buffer: its address is not ours to know.
         ExpectSearch(mark.NewLines(), row.flags ? kSearchWithFlags : kSearchNoFlags, row.arrives,
-                     {"SendMessageW", "", WM_SETTEXT, 0, 0, kAnyLParam});
+                     {"SendMessageTimeoutW", "", WM_SETTEXT, 0, 0, kAnyLParam});
     }
 }
 
@@ -189,9 +189,9 @@ TEST_F(Commands, SearchTextReachesNoWindowWhenTheActiveWindowHasNoGrandchild) {
         EXPECT_EQ(result, kOk);
         const WPARAM command = row.flags ? kSearchWithFlags : kSearchNoFlags;
         EXPECT_SEQUENCE((std::vector<Entry>{
-            {"SendMessageW", "editor", WM_COMMAND, command, 0},
+            {"SendMessageTimeoutW", "editor", WM_COMMAND, command, 0},
             {"GetActiveWindow", WindowName(row.active)},
-            {"SendMessageW", "null", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())},
+            {"SendMessageTimeoutW", "null", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())},
         }));
         std::vector<std::string> lines = mark.NewLines();
         ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
@@ -231,7 +231,7 @@ TEST_F(Commands, SendCommandCarriesOutCopyAndSelectAllOnly) {
             CallRecorded([&] { return plugin_.listSendCommand(viewer.container, row.command, row.parameter); });
         EXPECT_EQ(result, row.result);
         if (row.sent) {
-            EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, row.sent, 0}}));
+            EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageTimeoutW", "editor", WM_COMMAND, row.sent, 0}}));
             EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(row.sent)});
         } else {
             ExpectNothingSent(mark);
@@ -262,7 +262,7 @@ TEST_F(Commands, PrintSendsThePrintCommandWhateverTheOtherArguments) {
         int result = CallRecorded(
             [&] { return plugin_.listPrint(viewer.container, row.file, row.printer, row.flags, row.margins); });
         EXPECT_EQ(result, kOk);
-        EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, kPrint, 0}}));
+        EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageTimeoutW", "editor", WM_COMMAND, kPrint, 0}}));
         EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(kPrint)});
     }
 }

@@ -23,7 +23,8 @@ Entry KeyDownInjected(WPARAM key) { return {"keybd_event", "", 0, key, 0}; }
 Entry KeyUpInjected(WPARAM key) { return {"keybd_event", "", KEYEVENTF_KEYUP, key, 0}; }
 const Entry kEditorToFront = {"SetForegroundWindow", "editor"};
 const Entry kFocusToEditor = {"SetFocus", "editor"};
-const Entry kF4CommandSent = {"SendMessageW", "editor", WM_COMMAND, kCmdF4, 0};
+const Entry kF4CommandSent = {"SendMessageTimeoutW", "editor", WM_COMMAND, kCmdF4, 0};
+const Entry kGlance = {"SendMessageTimeoutW", "editor", WM_NULL, 0, 0};  // whether the editor answers
 const Entry kF4CommandReceived = {"editor", "", WM_COMMAND, kCmdF4, 0};
 
 class ContainerWindow : public CapturedProcsTest {
@@ -233,7 +234,7 @@ TEST_F(ContainerWindow, SizeMakesTheEditorFillTheClientAreaWhateverLParamSays) {
     EXPECT_EQ(editor.top, client.top);
     EXPECT_EQ(editor.right, client.right);
     EXPECT_EQ(editor.bottom, client.bottom);
-    EXPECT_SEQUENCE(std::vector<Entry>{});
+    EXPECT_SEQUENCE(std::vector<Entry>{kGlance});
 
     // Without an editor there is nothing to fit, and nothing else is done instead.
     HWND empty = CreateEmptyContainer();
@@ -272,12 +273,12 @@ TEST_F(ContainerWindow, FocusGoesOnToAnOpenDialogOfTheEmbeddedEditor) {
         std::vector<Entry> expected;
     };
     const Row rows[] = {
-        {"owned by the lister, the top-level window above", {{lister_, true}}, {FocusTo("dialog 0")}},
-        {"owned by the editor main window", {{procs_.editor, true}}, {FocusTo("dialog 0")}},
+        {"owned by the lister, the top-level window above", {{lister_, true}}, {kGlance, FocusTo("dialog 0")}},
+        {"owned by the editor main window", {{procs_.editor, true}}, {kGlance, FocusTo("dialog 0")}},
         {"owned by another window of class Velnote4", {{otherEditor, true}}, {}},
         {"no owner", {{nullptr, true}}, {}},
         {"hidden, owned by the lister", {{lister_, false}}, {}},
-        {"another dialog in front of it", {{otherEditor, true}, {lister_, true}}, {FocusTo("dialog 1")}},
+        {"another dialog in front of it", {{otherEditor, true}, {lister_, true}}, {kGlance, FocusTo("dialog 1")}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
