@@ -310,4 +310,27 @@ TEST_F(Commands, EveryCommandOnAContainerWithoutEditorFailsAndSendsNothing) {
     }
 }
 
+// An editor that stops answering for a moment, shorter than the bound of a command and than
+// the 5 s after which the system counts it as hung: a command waits for it and reaches it; a
+// resize does not wait, and the editor fills the container once it answers again.
+TEST_F(Commands, AStalledEditorIsWaitedForByACommandNotByAResizeAndIsFittedOnceItAnswers) {
+    constexpr LPARAM kStallMs = 1200;
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kStallMs);
+    ASSERT_TRUE(log_->WaitForLine("hang " + std::to_string(kStallMs)));
+
+    DWORD start = GetTickCount();
+    SetWindowPos(viewer.container, nullptr, 0, 0, 310, 190, SWP_NOZORDER | SWP_NOMOVE);
+    EXPECT_LT(GetTickCount() - start, 500u) << "the resize waited for the editor";
+    start = GetTickCount();
+    EXPECT_EQ(plugin_.listSendCommand(viewer.container, 1, 0), kOk);
+    EXPECT_GE(GetTickCount() - start, 300u) << "the command did not wait for the editor";
+    EXPECT_EQ(log_->Events("command").back(), "4154 0x0");
+
+    const RECT client = ClientRectOnScreen(viewer.container);
+    EXPECT_TRUE(PumpUntil([&] { return SameRect(WindowRectOf(viewer.editor), client); }, 2000))
+        << "the editor does not fill the container after the resize";
+}
+
 }  // namespace

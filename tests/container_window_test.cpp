@@ -57,16 +57,16 @@ TEST_F(ContainerWindow, KeysReachingTheContainerGoOnToTheEditorAfterTheirOwnStep
     const KeyRow rows[] = {
         {"Tab", VK_TAB, {}, kDefault, {Posted(VK_TAB), Received(VK_TAB)}},
         {"Ctrl+Tab", VK_TAB, {VK_CONTROL}, kDefault,
-         {kEditorToFront, kFocusToEditor, Posted(VK_TAB), Received(VK_TAB)}},
+         {kGlance, kEditorToFront, kFocusToEditor, Posted(VK_TAB), Received(VK_TAB)}},
         {"Alt+Tab", VK_TAB, {VK_MENU}, kDefault, {Posted(VK_TAB), Received(VK_TAB)}},
         {"Enter", VK_RETURN, {}, kDefault, {Posted(VK_RETURN), Received(VK_RETURN)}},
         {"Ctrl+Enter", VK_RETURN, {VK_CONTROL}, kDefault, {Posted(VK_RETURN), Received(VK_RETURN)}},
         {"Alt+Enter", VK_RETURN, {VK_MENU}, kSwallowed, {}},
         {"Page Down held", VK_NEXT, {VK_NEXT}, kDefault,
-         {kEditorToFront, kFocusToEditor, KeyDownInjected(VK_NEXT), Posted(VK_NEXT), Received(VK_NEXT)}},
+         {kGlance, kEditorToFront, kFocusToEditor, KeyDownInjected(VK_NEXT), Posted(VK_NEXT), Received(VK_NEXT)}},
         {"Page Down no longer held", VK_NEXT, {}, kDefault, {Posted(VK_NEXT), Received(VK_NEXT)}},
         {"Down held", VK_DOWN, {VK_DOWN}, kDefault,
-         {kEditorToFront, kFocusToEditor, KeyDownInjected(VK_DOWN), Posted(VK_DOWN), Received(VK_DOWN)}},
+         {kGlance, kEditorToFront, kFocusToEditor, KeyDownInjected(VK_DOWN), Posted(VK_DOWN), Received(VK_DOWN)}},
         {"Down no longer held", VK_DOWN, {}, kDefault, {Posted(VK_DOWN), Received(VK_DOWN)}},
         {"Down while only Page Down is held", VK_DOWN, {VK_NEXT}, kDefault, {Posted(VK_DOWN), Received(VK_DOWN)}},
         {"W", 'W', {}, kDefault, {Posted('W'), Received('W')}},
@@ -122,7 +122,7 @@ TEST_F(ContainerWindow, AForwardedKeyCarriesLParamZeroWhateverCameWithIt) {
         ClearRecorded();
         EXPECT_EQ(Call(procs_.container, WM_KEYDOWN, VK_NEXT, lParam), kDefault);
         EXPECT_SEQUENCE(std::vector<Entry>(
-            {kEditorToFront, kFocusToEditor, KeyDownInjected(VK_NEXT), Posted(VK_NEXT), Received(VK_NEXT)}));
+            {kGlance, kEditorToFront, kFocusToEditor, KeyDownInjected(VK_NEXT), Posted(VK_NEXT), Received(VK_NEXT)}));
     }
 }
 

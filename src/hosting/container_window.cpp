@@ -63,9 +63,14 @@ static LRESULT OnContainerFocus(HWND container, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
-static void FocusEditor(HWND editor) {
+// Handing the focus to another thread's window waits for that thread: an editor that does
+// not answer a glance is left as it is, and false says so.
+static bool FocusEditor(HWND editor) {
+    if (!AnswersWithin(editor, kEditorGlanceMs))
+        return false;
     SetForegroundWindow(editor);
     SetFocus(editor);
+    return true;
 }
 
 // Keys that reach the container itself go on to the editor, which expects lParam 0.
@@ -87,10 +92,8 @@ static LRESULT OnContainerKey(HWND container, WPARAM key, LPARAM lParam) {
         break;
     case VK_NEXT:
     case VK_DOWN:
-        if (editor && IsKeyDown(GetKeyState(static_cast<int>(key)))) {
-            FocusEditor(editor);
+        if (editor && IsKeyDown(GetKeyState(static_cast<int>(key))) && FocusEditor(editor))
             keybd_event(static_cast<BYTE>(key), 0, 0, 0);
-        }
         break;
     case VK_F4:
         if (editor && !IsKeyDown(GetKeyState(VK_CONTROL)) && IsKeyDown(GetKeyState(VK_F4)))
