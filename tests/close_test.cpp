@@ -600,4 +600,23 @@ TEST_F(Close, AListerWindowDestroyedByTheHostStillAsksTheEditorToClose) {
     }
 }
 
+// While the editor asks its user about the close, the host waits for the answer, beyond the
+// bound of the close request itself: the question is owned by the lister window, which the
+// host destroys once ListCloseWindow returns.
+TEST_F(Close, WhileTheEditorAsksAboutTheCloseTheHostWaitsForTheAnswer) {
+    SetEditorMode(L"askclose:3500");
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    ASSERT_TRUE(TypeIntoEditor(viewer));
+
+    const DWORD start = GetTickCount();
+    plugin_.listCloseWindow(viewer.container);
+    EXPECT_GE(MillisecondsSince(start), 3400u) << "ListCloseWindow did not wait for the answer";
+    HWND question = TopLevelWindowOf(viewer.processId, L"#32770");
+    EXPECT_FALSE(question != nullptr && IsWindowVisible(question)) << "returned with the question still open";
+    EXPECT_TRUE(log_->WaitForLine("close-question-result 2", 1000));
+    viewer.host = HostWindows();
+    ExpectOnTheDesktopWithItsText(viewer);
+}
+
 }  // namespace

@@ -212,7 +212,38 @@ void DestroyLater(HWND wnd) {
     DestroyWindow(wnd);
 }
 
+// Mode "askclose:<ms>": the first WM_CLOSE asks "save changes?" in a box owned by the main
+// window, and the user cancels it after <ms>: the window stays, as in mode "keep".
+DWORD gAskOnCloseMs;
+
+BOOL CALLBACK CancelIfDialog(HWND wnd, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(wnd, name, 16);
+    if (std::wcscmp(name, L"#32770") == 0)
+        PostMessageW(wnd, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+VOID CALLBACK CancelCloseQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EnumThreadWindows(GetCurrentThreadId(), CancelIfDialog, 0);
+}
+
+// Returns true when it asked (the window then stays).
+bool AskOnClose() {
+    if (gAskOnCloseMs == 0)
+        return false;
+    Log("close-question-open");
+    SetTimer(nullptr, 0, gAskOnCloseMs, CancelCloseQuestion);
+    gAskOnCloseMs = 0;
+    int result = MessageBoxW(gMain, L"Save changes?", kDialogTitle, MB_YESNOCANCEL);
+    Log("close-question-result " + std::to_string(result));
+    return true;
+}
+
 void ReadLateCloseMode(const std::wstring& mode) {
+    if (mode.rfind(L"askclose:", 0) == 0)
+        gAskOnCloseMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 9, nullptr, 10));
     for (const auto& [prefix, kind] : {std::pair{L"endloop:", LateClose::kLoopEnds},
                                        std::pair{L"destroylater:", LateClose::kDestroyLater}}) {
         const std::wstring start = prefix;
@@ -269,6 +300,8 @@ LRESULT CALLBACK MainWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam
             gKeepOnFirstClose = false;
             return 0;
         }
+        if (AskOnClose())
+            return 0;
         if (!CloseLate(wnd))
             DestroyWindow(wnd);
         return 0;

@@ -25,7 +25,8 @@ void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
 // window), "foreign" (a window of class "VelnoteForeign" instead of the main window, until
 // it is closed or the program terminated), "endloop:<ms>" (WM_CLOSE ends the message loop,
 // the window goes when the process ends after <ms> of tidying up), "destroylater:<ms>"
-// (the window is destroyed <ms> after WM_CLOSE returned); null for normal.
+// (the window is destroyed <ms> after WM_CLOSE returned), "askclose:<ms>" (the first WM_CLOSE
+// asks "save changes?", cancelled after <ms>: the window stays); null for normal.
 void SetEditorMode(const wchar_t* mode);
 
 // The log of every stand-in started while it is in use: constructing it points
