@@ -475,6 +475,11 @@ TEST_F(Close, AHungEditorHoldsNoHostActionAndIsAskedToCloseOnceItAnswersAgain) {
 
         ASSERT_TRUE(log_->WaitForLine("hang-end", static_cast<DWORD>(kHangMs)));
         EXPECT_TRUE(log_->WaitForLine("close", 3000)) << "not asked to close once it answered again";
+        // What the hung editor was not given is not handed to it later either.
+        const std::vector<std::string> lines = log_->Lines();
+        const auto hangEnd = std::find(lines.begin(), lines.end(), "hang-end");
+        EXPECT_EQ(std::count_if(hangEnd, lines.end(), [](const std::string& line) { return line.rfind("command ", 0) == 0; }), 0)
+            << testing::PrintToString(std::vector<std::string>(hangEnd, lines.end()));
         if (row.keeps) {
             ExpectOnTheDesktopWithItsText(viewer);
         } else {
