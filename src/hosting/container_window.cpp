@@ -35,6 +35,13 @@ static void RefitEditor(HWND container) {
     FitEditorToClient(container);
 }
 
+static void OnContainerTimer(HWND container, WPARAM timer) {
+    if (timer == kCloseTimer)
+        ContinueClose(container);
+    else if (timer == kRefitTimer)
+        RefitEditor(container);
+}
+
 // An open dialog of the embedded editor: visible, of the editor's process, and owned by the
 // editor main window or, as the system arranges for a child's dialogs, by the top-level
 // window above the container. Another process's dialog, another viewer's included, is not.
@@ -118,10 +125,7 @@ static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, L
     case WM_KEYDOWN:
         return OnContainerKey(wnd, wParam, lParam);
     case WM_TIMER:
-        if (wParam == kCloseTimer)
-            ContinueClose(wnd);
-        else if (wParam == kRefitTimer)
-            RefitEditor(wnd);
+        OnContainerTimer(wnd, wParam);
         return 0;
     case WM_DESTROY:
         OnContainerDestroyed(wnd);

@@ -103,6 +103,7 @@ void CloseViewer(HWND container) {
     }
     // Whether the editor keeps its window is known only once it has settled: many end, or
     // destroy their window, a moment after WM_CLOSE returned. The container finishes then.
+    KillTimer(container, kRefitTimer);
     LeaveLister(container);
     SetClosePhase(container, answers ? kCloseAsked : kCloseNotAsked);
     RestartSettleClock(container);
