@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/input.h"
@@ -20,13 +23,14 @@ constexpr wchar_t kOtherKey[] = L"Software\\DA74\\Other";
 
 // The closing sequence as recorded; hidden adds the hiding step, editor names the window the
 // steps on the editor address ("null" once the editor has gone).
+// The editor is first asked whether it answers at all.
 std::vector<Entry> ClosingSequence(const std::string& active, bool hidden, const std::string& editor = "editor") {
-    std::vector<Entry> sequence = {{"GetActiveWindow", active}};
+    std::vector<Entry> sequence = {{"SendMessageTimeoutW", editor, WM_NULL}, {"GetActiveWindow", active}};
     if (hidden)
         sequence.push_back({"ShowWindow", editor, SW_HIDE});
     const std::vector<Entry> rest = {
         {"CloseWindow", editor},
-        {"SendMessageW", editor, WM_CLOSE, 0, 0},
+        {"SendMessageTimeoutW", editor, WM_CLOSE, 0, 0},
         {"UnhookWindowsHookEx", "keyboard hook"},
         {"UnhookWindowsHookEx", "mouse hook"},
         {"RegDeleteKeyW", "HKCU\\Software\\DA74\\View64"},
@@ -104,6 +108,26 @@ protected:
         EXPECT_EQ(GetWindow(viewer.host.lister, GW_CHILD), nullptr);
     }
 };
+
+// ListCloseWindow and the host's own DestroyWindow give the host its thread back within this.
+constexpr DWORD kCloseBoundMs = 3000;
+
+// The container's timer glances at the editor on every tick until it has settled; how often
+// depends on timing, so every glance after the close's first is left out before comparing.
+void DropRepeatedGlances() {
+    std::vector<Entry> kept;
+    bool glanced = false;
+    for (const Entry& entry : Recorded()) {
+        const bool glance = entry.source == "SendMessageTimeoutW" && entry.message == WM_NULL;
+        if (glance && glanced)
+            continue;
+        glanced = glanced || glance;
+        kept.push_back(entry);
+    }
+    ClearRecorded();
+    for (const Entry& entry : kept)
+        Record(entry);
+}
 
 // Which window is active when the host calls ListCloseWindow.
 enum class Active { kHostMain, kLister, kElsewhere, kNone };
@@ -230,8 +254,14 @@ TEST_F(Close, AContainerWhoseEditorHasEndedIsStillClearedAndDestroyed) {
     ASSERT_EQ(GetActiveWindow(), viewer.host.main);
 
     CloseRecorded(viewer);
-    // Every step is still taken; those on the editor address no window.
-    EXPECT_SEQUENCE(ClosingSequence("host", true, "null"));
+    // Nothing is asked of an editor that is not there; the rest of the close is the same.
+    EXPECT_SEQUENCE((std::vector<Entry>{
+        {"UnhookWindowsHookEx", "keyboard hook"},
+        {"UnhookWindowsHookEx", "mouse hook"},
+        {"RegDeleteKeyW", "HKCU\\Software\\DA74\\View64"},
+        {"RegDeleteKeyW", "HKCU\\Software\\DA74"},
+        {"DestroyWindow", "container"},
+    }));
     ExpectContainerGone(viewer);
     EXPECT_FALSE(KeyExists(kViewKey));
     EXPECT_FALSE(KeyExists(kParentKey));
@@ -289,21 +319,27 @@ TEST_F(Close, AnEditorThatKeepsItsWindowIsGivenBackToTheDesktopWithItsText) {
                                     reinterpret_cast<void*>(&RecordGetSystemMenu));
             ScopedImport enable(plugin_.module, "USER32.dll", "EnableMenuItem",
                                 reinterpret_cast<void*>(&RecordEnableMenuItem));
+            const DWORD closeStart = GetTickCount();
             plugin_.listCloseWindow(viewer.container);
+            EXPECT_LT(GetTickCount() - closeStart, kCloseBoundMs);
+            viewer.host = HostWindows();  // the host destroys the lister window next, at once
+            EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer.container); }, 3000));
+            EXPECT_LT(GetTickCount() - closeStart, 1500u) << "given back within 1.5 s of the close";
         }
+        DropRepeatedGlances();
         std::vector<Entry> expected = ClosingSequence(mode == ViewerMode::kQuickView ? "host" : "lister",
                                                       mode == ViewerMode::kQuickView);
-        // Given back after the hooks went and before the container goes with it.
+        // Given back once it has settled, from the container that left the lister with it.
         const std::vector<Entry> release = {
+            {"ShowWindow", "container", SW_HIDE},
             {"GetSystemMenu", "editor", TRUE},
             {"GetMenu", "editor"},
             {"EnableMenuItem", "menu bar", 4109, MF_BYCOMMAND | MF_ENABLED},
             {"ShowWindow", "editor", SW_RESTORE},
         };
-        expected.insert(expected.end() - 3, release.begin(), release.end());
+        expected.insert(expected.end() - 1, release.begin(), release.end());
         EXPECT_SEQUENCE(expected);
-        viewer.host = HostWindows();  // the host destroys the lister window next
-        PumpFor(2000);
+        PumpFor(500);
 
         ASSERT_TRUE(IsWindow(viewer.editor)) << "the editor lost its window";
         EXPECT_EQ(GetParent(viewer.editor), nullptr);
@@ -338,6 +374,254 @@ TEST_F(Close, RemovesExactlyTheTwoHooksThatOpeningInstalled) {
     CloseRecorded(viewer);
     EXPECT_EQ(RemovedHooks(), installed);
     ExpectEditorClosedAndEnded(viewer);
+}
+
+// Types "text" into the editor's edit control with real keys, and gives the host's windows
+// the foreground and the focus back (taking the focus from a hung editor's control would
+// wait for that editor, in the host's own SetFocus); true when the text arrived.
+bool TypeIntoEditor(const Viewer& viewer) {
+    HWND edit = GetWindow(viewer.editor, GW_CHILD);
+    HWND root = GetAncestor(viewer.container, GA_ROOT);
+    SetForegroundWindow(root);
+    SetFocus(edit);
+    for (BYTE key : {'T', 'E', 'X', 'T'}) {
+        PressKey(key);
+        ReleaseKey(key);
+    }
+    const bool typed = PumpUntil([&] { return TextOf(edit) == L"text"; }, 3000);
+    SetForegroundWindow(root);
+    SetFocus(viewer.host.lister);
+    return typed;
+}
+
+// The editor's window is an ordinary window on the desktop again, with the typed text, and
+// its process still runs; the user then closes it there.
+void ExpectOnTheDesktopWithItsText(const Viewer& viewer) {
+    EXPECT_TRUE(PumpUntil([&] { return GetParent(viewer.editor) == nullptr && IsWindowVisible(viewer.editor); }, 3000))
+        << "the editor was not given back to the desktop";
+    EXPECT_EQ(GetAncestor(viewer.editor, GA_ROOT), viewer.editor);
+    EXPECT_FALSE(IsIconic(viewer.editor));
+    EXPECT_EQ(GetWindowLongPtrW(viewer.editor, GWL_STYLE) & WS_CHILD, 0);
+    EXPECT_EQ(TextOf(GetWindow(viewer.editor, GW_CHILD)), L"text");
+    EXPECT_EQ(WaitForSingleObject(viewer.process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(viewer.WaitForEditorExit());
+}
+
+DWORD MillisecondsSince(DWORD start) {
+    return GetTickCount() - start;
+}
+
+// One hung editor per row serves every host action in turn (the hang is paid once): each
+// gives the host its thread back within the bound, the editor is never terminated, and once
+// it answers again it is asked to close exactly once, then ends or, keeping its window, is
+// given back to the desktop with its text.
+TEST_F(Close, AHungEditorHoldsNoHostActionAndIsAskedToCloseOnceItAnswersAgain) {
+    constexpr LPARAM kHangMs = 9000;  // beyond the 5 s after which the system counts it as hung
+    struct Row {
+        const char* name;
+        ViewerMode mode;
+        const wchar_t* editorMode;
+        bool keeps;
+    };
+    const Row rows[] = {
+        {"an editor that closes, in quick view", ViewerMode::kQuickView, nullptr, false},
+        {"an editor that keeps its window, in a stand-alone lister", ViewerMode::kLister, L"keep", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetEditorMode(row.editorMode);
+        Viewer viewer = Open(row.mode);
+        ASSERT_TRUE(viewer.IsOpen());
+        if (row.keeps) {
+            ASSERT_TRUE(TypeIntoEditor(viewer));
+        }
+        PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kHangMs);
+        ASSERT_TRUE(log_->WaitForLine("hang " + std::to_string(kHangMs)));
+        ASSERT_TRUE(PumpUntil([&] { return IsHungAppWindow(viewer.editor) != FALSE; }, 8000));
+
+        wchar_t wideText[] = L"needle";
+        char ansiText[] = "needle";
+        struct Action {
+            const char* name;
+            std::function<int()> act;
+            int result;
+        };
+        const Action actions[] = {
+            {"resize",
+             [&] { return SetWindowPos(viewer.container, nullptr, 0, 0, 200, 150, SWP_NOZORDER | SWP_NOMOVE) ? 0 : -1; },
+             0},
+            {"copy", [&] { return plugin_.listSendCommand(viewer.container, 1, 0); }, 1},
+            {"select all", [&] { return plugin_.listSendCommand(viewer.container, 3, 0); }, 1},
+            {"print", [&] { return plugin_.listPrint(viewer.container, nullptr, nullptr, 0, nullptr); }, 1},
+            {"search, wide", [&] { return plugin_.listSearchTextW(viewer.container, wideText, 0); }, 1},
+            {"search, ANSI", [&] { return plugin_.listSearchText(viewer.container, ansiText, 1); }, 1},
+            {"focus", [&] { SetFocus(viewer.container); return GetFocus() == viewer.container ? 0 : -1; }, 0},
+        };
+        for (const Action& action : actions) {
+            SCOPED_TRACE(action.name);
+            const DWORD start = GetTickCount();
+            EXPECT_EQ(action.act(), action.result);
+            EXPECT_LT(MillisecondsSince(start), kCloseBoundMs);
+        }
+        DWORD start = GetTickCount();
+        plugin_.listCloseWindow(viewer.container);
+        EXPECT_LT(MillisecondsSince(start), kCloseBoundMs) << "ListCloseWindow";
+        start = GetTickCount();
+        viewer.host = HostWindows();
+        EXPECT_LT(MillisecondsSince(start), kCloseBoundMs) << "the host's DestroyWindow of the lister window";
+        EXPECT_TRUE(IsHungAppWindow(viewer.editor)) << "the editor answered before the test expected it";
+        EXPECT_EQ(log_->Events("close").size(), 0u) << "asked to close while hung";
+
+        ASSERT_TRUE(log_->WaitForLine("hang-end", static_cast<DWORD>(kHangMs)));
+        EXPECT_TRUE(log_->WaitForLine("close", 3000)) << "not asked to close once it answered again";
+        // What the hung editor was not given is not handed to it later either.
+        const std::vector<std::string> lines = log_->Lines();
+        const auto hangEnd = std::find(lines.begin(), lines.end(), "hang-end");
+        EXPECT_EQ(std::count_if(hangEnd, lines.end(), [](const std::string& line) { return line.rfind("command ", 0) == 0; }), 0)
+            << testing::PrintToString(std::vector<std::string>(hangEnd, lines.end()));
+        if (row.keeps) {
+            ExpectOnTheDesktopWithItsText(viewer);
+        } else {
+            EXPECT_TRUE(viewer.WaitForEditorExit());
+        }
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer.container); }, 3000)) << "the container was left behind";
+        EXPECT_EQ(log_->Events("close").size(), row.keeps ? 2u : 1u) << "the plug-in asked once, the user once";
+        DeleteFileW(log_->path().c_str());
+    }
+}
+
+// Watches from its own thread, every millisecond, whether a window is ever a visible
+// top-level window or the foreground window.
+class ShowWatch {
+public:
+    explicit ShowWatch(HWND wnd)
+        : thread_([this, wnd] {
+              while (!stop_) {
+                  if (IsWindowVisible(wnd) && GetAncestor(wnd, GA_ROOT) == wnd)
+                      shownOnTop_ = true;
+                  if (GetForegroundWindow() == wnd)
+                      foreground_ = true;
+                  Sleep(1);
+              }
+          }) {}
+    ~ShowWatch() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool shownOnTop() const { return shownOnTop_; }
+    bool foreground() const { return foreground_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> shownOnTop_{false};
+    std::atomic<bool> foreground_{false};
+    std::thread thread_;
+};
+
+// Editors that finish closing after WM_CLOSE returned, as application frameworks do: the
+// close does not wait for their shutdown, never shows their window on the desktop nor makes
+// it the foreground window, and leaves nothing behind.
+TEST_F(Close, AnEditorThatClosesAfterTheCloseRequestReturnedIsNeverShownNorWaitedFor) {
+    struct Row {
+        const char* name;
+        ViewerMode mode;
+        const wchar_t* editorMode;
+    };
+    const Row rows[] = {
+        {"loop ends, window goes with the process 1 s later; lister", ViewerMode::kLister, L"endloop:1000"},
+        {"loop ends, window goes with the process 1 s later; quick view", ViewerMode::kQuickView, L"endloop:1000"},
+        {"window destroyed 250 ms later; lister", ViewerMode::kLister, L"destroylater:250"},
+        {"window destroyed 250 ms later; quick view", ViewerMode::kQuickView, L"destroylater:250"},
+    };
+    const int windowsBefore = CountOwnWindows();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetEditorMode(row.editorMode);
+        Viewer viewer = Open(row.mode);
+        ASSERT_TRUE(viewer.IsOpen());
+        SetForegroundWindow(GetAncestor(viewer.container, GA_ROOT));
+        ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() != viewer.editor; }, 2000));
+
+        ShowWatch watch(viewer.editor);
+        const DWORD start = GetTickCount();
+        plugin_.listCloseWindow(viewer.container);
+        EXPECT_LT(MillisecondsSince(start), 500u) << "ListCloseWindow waited for the editor's shutdown";
+        viewer.host = HostWindows();
+        EXPECT_TRUE(viewer.WaitForEditorExit());
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer.container); }, 3000)) << "the container was left behind";
+        PumpFor(200);
+        watch.Stop();
+        EXPECT_FALSE(watch.shownOnTop()) << "the editor's window showed on the desktop";
+        EXPECT_FALSE(watch.foreground()) << "the editor's window became the foreground window";
+        EXPECT_FALSE(IsWindow(viewer.editor));
+        EXPECT_EQ(log_->Events("close").size(), 1u);
+        EXPECT_EQ(CountOwnWindows(), windowsBefore);
+        DeleteFileW(log_->path().c_str());
+    }
+}
+
+// A host that destroys its lister window without ListCloseWindow (a file manager that quits
+// does): the editor is asked to close all the same, and one that keeps its window is given
+// back to the desktop with its text; the host's DestroyWindow is not held up.
+TEST_F(Close, AListerWindowDestroyedByTheHostStillAsksTheEditorToClose) {
+    struct Row {
+        const char* name;
+        ViewerMode mode;
+        bool keeps;
+    };
+    const Row rows[] = {
+        {"lister, editor closes", ViewerMode::kLister, false},
+        {"quick view, editor closes", ViewerMode::kQuickView, false},
+        {"lister, editor keeps its window", ViewerMode::kLister, true},
+        {"quick view, editor keeps its window", ViewerMode::kQuickView, true},
+    };
+    const int windowsBefore = CountOwnWindows();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetEditorMode(row.keeps ? L"keep" : nullptr);
+        Viewer viewer = Open(row.mode);
+        ASSERT_TRUE(viewer.IsOpen());
+        if (row.keeps) {
+            ASSERT_TRUE(TypeIntoEditor(viewer));
+        }
+        CreateKey(kViewKey);
+
+        const DWORD start = GetTickCount();
+        viewer.host = HostWindows();
+        EXPECT_LT(MillisecondsSince(start), kCloseBoundMs) << "the host's DestroyWindow of the lister window";
+        EXPECT_TRUE(log_->WaitForLine("close", 3000)) << "the editor was not asked to close";
+        if (row.keeps) {
+            ExpectOnTheDesktopWithItsText(viewer);
+        } else {
+            EXPECT_TRUE(viewer.WaitForEditorExit());
+        }
+        EXPECT_EQ(log_->Events("close").size(), row.keeps ? 2u : 1u);
+        EXPECT_FALSE(KeyExists(kViewKey));
+        EXPECT_TRUE(PumpUntil([&] { return CountOwnWindows() == windowsBefore; }, 3000)) << "a window was left behind";
+        DeleteFileW(log_->path().c_str());
+    }
+}
+
+// While the editor asks its user about the close, the host waits for the answer, beyond the
+// bound of the close request itself: the question is owned by the lister window, which the
+// host destroys once ListCloseWindow returns.
+TEST_F(Close, WhileTheEditorAsksAboutTheCloseTheHostWaitsForTheAnswer) {
+    SetEditorMode(L"askclose:3500");
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    ASSERT_TRUE(TypeIntoEditor(viewer));
+
+    const DWORD start = GetTickCount();
+    plugin_.listCloseWindow(viewer.container);
+    EXPECT_GE(MillisecondsSince(start), 3400u) << "ListCloseWindow did not wait for the answer";
+    HWND question = TopLevelWindowOf(viewer.processId, L"#32770");
+    EXPECT_FALSE(question != nullptr && IsWindowVisible(question)) << "returned with the question still open";
+    EXPECT_TRUE(log_->WaitForLine("close-question-result 2", 1000));
+    viewer.host = HostWindows();
+    ExpectOnTheDesktopWithItsText(viewer);
 }
 
 }  // namespace

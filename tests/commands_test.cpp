@@ -73,7 +73,7 @@ protected:
         Entry expectedSetText = setText;
         expectedSetText.window = WindowName(field);
         EXPECT_SEQUENCE((std::vector<Entry>{
-            {"SendMessageW", "editor", WM_COMMAND, command, 0},
+            {"SendMessageTimeoutW", "editor", WM_COMMAND, command, 0},
             {"GetActiveWindow", WindowName(search)},
             expectedSetText,
         }));
@@ -110,7 +110,7 @@ TEST_F(Commands, SearchSendsTheCommandTheFlagsChooseThenTheTextToTheSearchField)
         EXPECT_EQ(result, kOk);
         // The text itself is handed on, not a copy of it.
         ExpectSearch(mark.NewLines(), row.command, ToUtf8(row.text),
-                     {"SendMessageW", "", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())});
+                     {"SendMessageTimeoutW", "", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())});
     }
 }
 
@@ -149,7 +149,7 @@ TEST_F(Commands, AnsiSearchTextArrivesInWideFormOrNotAtAllWhenItDoesNotFit) {
         }
         // The converted text lies in the plug-in's own buffer: its address is not ours to know.
         ExpectSearch(mark.NewLines(), row.flags ? kSearchWithFlags : kSearchNoFlags, row.arrives,
-                     {"SendMessageW", "", WM_SETTEXT, 0, 0, kAnyLParam});
+                     {"SendMessageTimeoutW", "", WM_SETTEXT, 0, 0, kAnyLParam});
     }
 }
 
@@ -189,9 +189,9 @@ TEST_F(Commands, SearchTextReachesNoWindowWhenTheActiveWindowHasNoGrandchild) {
         EXPECT_EQ(result, kOk);
         const WPARAM command = row.flags ? kSearchWithFlags : kSearchNoFlags;
         EXPECT_SEQUENCE((std::vector<Entry>{
-            {"SendMessageW", "editor", WM_COMMAND, command, 0},
+            {"SendMessageTimeoutW", "editor", WM_COMMAND, command, 0},
             {"GetActiveWindow", WindowName(row.active)},
-            {"SendMessageW", "null", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())},
+            {"SendMessageTimeoutW", "null", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.data())},
         }));
         std::vector<std::string> lines = mark.NewLines();
         ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
@@ -231,7 +231,7 @@ TEST_F(Commands, SendCommandCarriesOutCopyAndSelectAllOnly) {
             CallRecorded([&] { return plugin_.listSendCommand(viewer.container, row.command, row.parameter); });
         EXPECT_EQ(result, row.result);
         if (row.sent) {
-            EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, row.sent, 0}}));
+            EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageTimeoutW", "editor", WM_COMMAND, row.sent, 0}}));
             EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(row.sent)});
         } else {
             ExpectNothingSent(mark);
@@ -262,7 +262,7 @@ TEST_F(Commands, PrintSendsThePrintCommandWhateverTheOtherArguments) {
         int result = CallRecorded(
             [&] { return plugin_.listPrint(viewer.container, row.file, row.printer, row.flags, row.margins); });
         EXPECT_EQ(result, kOk);
-        EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageW", "editor", WM_COMMAND, kPrint, 0}}));
+        EXPECT_SEQUENCE((std::vector<Entry>{{"SendMessageTimeoutW", "editor", WM_COMMAND, kPrint, 0}}));
         EXPECT_EQ(mark.NewLines(), std::vector<std::string>{CommandLine(kPrint)});
     }
 }
@@ -308,6 +308,29 @@ TEST_F(Commands, EveryCommandOnAContainerWithoutEditorFailsAndSendsNothing) {
             EXPECT_TRUE(viewer.WaitForEditorExit());
         }
     }
+}
+
+// An editor that stops answering for a moment, shorter than the bound of a command and than
+// the 5 s after which the system counts it as hung: a command waits for it and reaches it; a
+// resize does not wait, and the editor fills the container once it answers again.
+TEST_F(Commands, AStalledEditorIsWaitedForByACommandNotByAResizeAndIsFittedOnceItAnswers) {
+    constexpr LPARAM kStallMs = 1200;
+    Viewer viewer = Open(ViewerMode::kLister);
+    ASSERT_TRUE(viewer.IsOpen());
+    PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kStallMs);
+    ASSERT_TRUE(log_->WaitForLine("hang " + std::to_string(kStallMs)));
+
+    DWORD start = GetTickCount();
+    SetWindowPos(viewer.container, nullptr, 0, 0, 310, 190, SWP_NOZORDER | SWP_NOMOVE);
+    EXPECT_LT(GetTickCount() - start, 500u) << "the resize waited for the editor";
+    start = GetTickCount();
+    EXPECT_EQ(plugin_.listSendCommand(viewer.container, 1, 0), kOk);
+    EXPECT_GE(GetTickCount() - start, 300u) << "the command did not wait for the editor";
+    EXPECT_EQ(log_->Events("command").back(), "4154 0x0");
+
+    const RECT client = ClientRectOnScreen(viewer.container);
+    EXPECT_TRUE(PumpUntil([&] { return SameRect(WindowRectOf(viewer.editor), client); }, 2000))
+        << "the editor does not fill the container after the resize";
 }
 
 }  // namespace

@@ -6,3 +6,7 @@ bool SendMessageWithin(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam, UIN
     DWORD_PTR result = 0;
     return SendMessageTimeoutW(wnd, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
 }
+
+bool AnswersWithin(HWND wnd, UINT timeoutMs) {
+    return SendMessageWithin(wnd, WM_NULL, 0, 0, timeoutMs);
+}

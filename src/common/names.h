@@ -66,6 +66,29 @@ inline constexpr wchar_t kViewRegistryParentKey[] = L"Software\\DA74";
 inline constexpr wchar_t kKeyboardHookProperty[] = L"Velnote.KeyboardHook";
 inline constexpr wchar_t kMouseHookProperty[] = L"Velnote.MouseHook";
 
+// Bounds on waiting for the editor, and the close that may outlive ListCloseWindow.
+// Windows counts a thread as hung after 5 s without retrieving a message; these bounds
+// keep the host's thread for less than that whatever the editor does. The close request
+// gets 2 s and the look whether the editor answers at all 0.5 s, so that ListCloseWindow
+// returns within 3 s; a command gets 2 s (its result is not examined). A window call on the
+// editor (moving, focusing) is made only after the editor answered a look within 50 ms.
+inline constexpr UINT kEditorCommandWaitMs = 2000;
+inline constexpr UINT kEditorCloseWaitMs = 2000;
+inline constexpr UINT kEditorAnswerWaitMs = 500;
+inline constexpr UINT kEditorGlanceMs = 50;
+// After its close request the editor is given this long to end or destroy its window, as
+// application frameworks do after WM_CLOSE returned, before it counts as keeping it.
+inline constexpr DWORD kEditorSettleMs = 600;
+// The container's timers: one finishes a close, one fits an editor that did not answer a resize.
+inline constexpr UINT_PTR kCloseTimer = 1;
+inline constexpr UINT_PTR kRefitTimer = 2;
+inline constexpr UINT kCloseLookMs = 100;
+inline constexpr UINT kRefitLookMs = 250;
+// Container window properties of a close in progress: its phase, and when the editor was
+// last seen busy or asking.
+inline constexpr wchar_t kClosePhaseProperty[] = L"Velnote.ClosePhase";
+inline constexpr wchar_t kCloseClockProperty[] = L"Velnote.CloseClock";
+
 // Messages shown to the user, and the two editor command lines; %s stands for a text.
 inline constexpr wchar_t kCannotCreateSettingsFormat[] = L"I can't create a file %s. Default paths will be used  %s, %s";
 inline constexpr wchar_t kCannotFindEditorFormat[] = L"I can't find the %s in the path specified in the file %s";

@@ -1,8 +1,10 @@
 #include "hosting/container_window.h"
 
+#include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
 #include "hosting/process_windows.h"
+#include "hosting/viewer_close.h"
 
 // The window wait gives up on an arrow key, so keys still held or pressed from before
 // the viewer opened are released here, before the editor starts.
@@ -12,19 +14,38 @@ static void ReleaseArrowKeys() {
             keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
 }
 
+// Moving another thread's window waits for that thread, SWP_ASYNCWINDOWPOS included once
+// embedding has joined the two threads' input, so an editor that does not answer a glance is
+// not moved now: the container's refit timer fits it once it answers again.
 static void FitEditorToClient(HWND container) {
     HWND editor = GetWindow(container, GW_CHILD);
     if (editor == nullptr)
         return;
+    if (!AnswersWithin(editor, kEditorGlanceMs)) {
+        SetTimer(container, kRefitTimer, kRefitLookMs, nullptr);
+        return;
+    }
     RECT client;
     GetClientRect(container, &client);
     SetWindowPos(editor, nullptr, client.left, client.top, client.right - client.left, client.bottom - client.top, 0);
 }
 
+static void RefitEditor(HWND container) {
+    KillTimer(container, kRefitTimer);
+    FitEditorToClient(container);
+}
+
+static void OnContainerTimer(HWND container, WPARAM timer) {
+    if (timer == kCloseTimer)
+        ContinueClose(container);
+    else if (timer == kRefitTimer)
+        RefitEditor(container);
+}
+
 // An open dialog of the embedded editor: visible, of the editor's process, and owned by the
 // editor main window or, as the system arranges for a child's dialogs, by the top-level
 // window above the container. Another process's dialog, another viewer's included, is not.
-static HWND FindEditorDialog(HWND container, HWND editor) {
+HWND FindEditorDialog(HWND container, HWND editor) {
     DWORD editorProcess = 0;
     GetWindowThreadProcessId(editor, &editorProcess);
     HWND root = GetAncestor(container, GA_ROOT);
@@ -38,19 +59,25 @@ static HWND FindEditorDialog(HWND container, HWND editor) {
 }
 
 // An editor dialog that is open when the viewer gets the focus keeps it; a modeless one
-// leaves the lister enabled, so the user can click back into the viewer meanwhile.
+// leaves the lister enabled, so the user can click back into the viewer meanwhile. Focusing
+// the dialog waits for the editor's thread, so an editor that does not answer keeps none.
 static LRESULT OnContainerFocus(HWND container, WPARAM wParam, LPARAM lParam) {
     HWND editor = GetWindow(container, GW_CHILD);
     HWND dialog = editor != nullptr ? FindEditorDialog(container, editor) : nullptr;
-    if (dialog == nullptr)
+    if (dialog == nullptr || !AnswersWithin(editor, kEditorGlanceMs))
         return DefWindowProcW(container, WM_SETFOCUS, wParam, lParam);
     SetFocus(dialog);
     return 0;
 }
 
-static void FocusEditor(HWND editor) {
+// Handing the focus to another thread's window waits for that thread: an editor that does
+// not answer a glance is left as it is, and false says so.
+static bool FocusEditor(HWND editor) {
+    if (!AnswersWithin(editor, kEditorGlanceMs))
+        return false;
     SetForegroundWindow(editor);
     SetFocus(editor);
+    return true;
 }
 
 // Keys that reach the container itself go on to the editor, which expects lParam 0.
@@ -72,14 +99,12 @@ static LRESULT OnContainerKey(HWND container, WPARAM key, LPARAM lParam) {
         break;
     case VK_NEXT:
     case VK_DOWN:
-        if (editor && IsKeyDown(GetKeyState(static_cast<int>(key)))) {
-            FocusEditor(editor);
+        if (editor && IsKeyDown(GetKeyState(static_cast<int>(key))) && FocusEditor(editor))
             keybd_event(static_cast<BYTE>(key), 0, 0, 0);
-        }
         break;
     case VK_F4:
         if (editor && !IsKeyDown(GetKeyState(VK_CONTROL)) && IsKeyDown(GetKeyState(VK_F4)))
-            SendMessageW(editor, WM_COMMAND, kCmdF4, 0);
+            SendMessageWithin(editor, WM_COMMAND, kCmdF4, 0, kEditorCommandWaitMs);
         return 1;
     }
     if (editor)
@@ -99,6 +124,12 @@ static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, L
         return OnContainerFocus(wnd, wParam, lParam);
     case WM_KEYDOWN:
         return OnContainerKey(wnd, wParam, lParam);
+    case WM_TIMER:
+        OnContainerTimer(wnd, wParam);
+        return 0;
+    case WM_DESTROY:
+        OnContainerDestroyed(wnd);
+        return DefWindowProcW(wnd, msg, wParam, lParam);
     default:
         return DefWindowProcW(wnd, msg, wParam, lParam);
     }

@@ -1,3 +1,4 @@
+#include "common/editor_calls.h"
 #include "common/names.h"
 #include "lister/exports.h"
 
@@ -5,18 +6,22 @@ static HWND FindEditorWindow(HWND container) {
     return FindWindowExW(container, nullptr, nullptr, nullptr);
 }
 
-static void SendEditorCommand(HWND editor, WPARAM command) {
-    SendMessageW(editor, WM_COMMAND, command, 0);
+// The host waits while the editor handles the command, as long as the editor answers;
+// a hung editor gets nothing and the host its thread back at once.
+static int SendEditorCommand(HWND editor, WPARAM command) {
+    return SendMessageWithin(editor, WM_COMMAND, command, 0, kEditorCommandWaitMs) ? kListerOk : kListerError;
 }
 
 int WINAPI ListSearchTextW(HWND container, wchar_t* searchString, int searchParameter) {
-    if (FindEditorWindow(container) == nullptr)
+    HWND editor = FindEditorWindow(container);
+    if (editor == nullptr)
         return kListerError;
-    SendEditorCommand(GetWindow(container, GW_CHILD), searchParameter != 0 ? kCmdSearchWithFlags : kCmdSearchNoFlags);
+    if (SendEditorCommand(editor, searchParameter != 0 ? kCmdSearchWithFlags : kCmdSearchNoFlags) != kListerOk)
+        return kListerError;  // without its search window open, the text would land elsewhere
     // The search command leaves the editor's search window active; the field that takes
     // the text is the first child of its first child.
     HWND searchField = GetWindow(GetWindow(GetActiveWindow(), GW_CHILD), GW_CHILD);
-    SendMessageW(searchField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(searchString));
+    SendMessageWithin(searchField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(searchString), kEditorCommandWaitMs);
     return kListerOk;
 }
 
@@ -33,8 +38,7 @@ int WINAPI ListPrint(HWND container, char*, char*, int, RECT*) {
     HWND editor = FindEditorWindow(container);
     if (editor == nullptr)
         return kListerError;
-    SendEditorCommand(editor, kCmdPrint);  // the editor chooses printer, margins and options itself
-    return kListerOk;
+    return SendEditorCommand(editor, kCmdPrint);  // the editor chooses printer, margins and options itself
 }
 
 int WINAPI ListSendCommand(HWND container, int command, int) {
@@ -43,11 +47,9 @@ int WINAPI ListSendCommand(HWND container, int command, int) {
         return kListerError;
     switch (command) {
     case kHostCmdCopy:
-        SendEditorCommand(editor, kCmdCopy);
-        return kListerOk;
+        return SendEditorCommand(editor, kCmdCopy);
     case kHostCmdSelectAll:
-        SendEditorCommand(editor, kCmdSelectAll);
-        return kListerOk;
+        return SendEditorCommand(editor, kCmdSelectAll);
     default:
         return kListerError;
     }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -27,6 +28,14 @@ constexpr UINT kAskCancelFocused = 40001;  // "Velnote" box, focus on identifier
 constexpr UINT kAskOkFocused = 40002;      // "Velnote" box, focus on identifier 1 (OK)
 constexpr UINT kAskNearMissTitle = 40003;  // "Velnote " box (trailing blank), focus on identifier 2
 constexpr UINT kOpenModeless = 40004;      // a modeless dialog with an edit field, owned by the main window
+
+// Closing and hanging, for the plug-in's bounded waits: a posted request that stops the GUI
+// thread for lParam milliseconds, and two ways to finish closing after WM_CLOSE returned.
+constexpr UINT kHang = 40005;
+enum class LateClose { kNone, kLoopEnds, kDestroyLater };
+LateClose gLateClose;
+DWORD gLateCloseMs;          // "endloop": tidy-up after the loop ended; "destroylater": delay of DestroyWindow
+constexpr UINT_PTR kDestroyLaterTimer = 1;
 
 constexpr wchar_t kForeignClass[] = L"VelnoteForeign";
 constexpr int kModelessFieldId = 100;
@@ -175,6 +184,76 @@ LRESULT CALLBACK EditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return CallWindowProcW(gEditProc, wnd, msg, wParam, lParam);
 }
 
+// Request kHang: the thread retrieves no message for the time given, as a real editor on a
+// deadlock or a dead network drive; after 5 s the system counts it as hung.
+void Hang(LPARAM milliseconds) {
+    Log("hang " + Number(static_cast<ULONG_PTR>(milliseconds)));
+    Sleep(static_cast<DWORD>(milliseconds));
+    Log("hang-end");
+}
+
+// Modes "endloop:<ms>" and "destroylater:<ms>": WM_CLOSE returns with the window still there.
+// Returns false when the mode does not close late.
+bool CloseLate(HWND wnd) {
+    switch (gLateClose) {
+    case LateClose::kLoopEnds:
+        PostQuitMessage(0);  // the window goes when the process ends
+        return true;
+    case LateClose::kDestroyLater:
+        SetTimer(wnd, kDestroyLaterTimer, gLateCloseMs, nullptr);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void DestroyLater(HWND wnd) {
+    KillTimer(wnd, kDestroyLaterTimer);
+    DestroyWindow(wnd);
+}
+
+// Mode "askclose:<ms>": the first WM_CLOSE asks "save changes?" in a box owned by the main
+// window, and the user cancels it after <ms>: the window stays, as in mode "keep".
+DWORD gAskOnCloseMs;
+
+BOOL CALLBACK CancelIfDialog(HWND wnd, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(wnd, name, 16);
+    if (std::wcscmp(name, L"#32770") == 0)
+        PostMessageW(wnd, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+VOID CALLBACK CancelCloseQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EnumThreadWindows(GetCurrentThreadId(), CancelIfDialog, 0);
+}
+
+// Returns true when it asked (the window then stays).
+bool AskOnClose() {
+    if (gAskOnCloseMs == 0)
+        return false;
+    Log("close-question-open");
+    SetTimer(nullptr, 0, gAskOnCloseMs, CancelCloseQuestion);
+    gAskOnCloseMs = 0;
+    int result = MessageBoxW(gMain, L"Save changes?", kDialogTitle, MB_YESNOCANCEL);
+    Log("close-question-result " + std::to_string(result));
+    return true;
+}
+
+void ReadLateCloseMode(const std::wstring& mode) {
+    if (mode.rfind(L"askclose:", 0) == 0)
+        gAskOnCloseMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 9, nullptr, 10));
+    for (const auto& [prefix, kind] : {std::pair{L"endloop:", LateClose::kLoopEnds},
+                                       std::pair{L"destroylater:", LateClose::kDestroyLater}}) {
+        const std::wstring start = prefix;
+        if (mode.rfind(start, 0) == 0) {
+            gLateClose = kind;
+            gLateCloseMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + start.size(), nullptr, 10));
+        }
+    }
+}
+
 void OnCommand(WPARAM wParam, LPARAM lParam) {
     // Notifications of our own edit control are the editor's business, not the plug-in's.
     if (reinterpret_cast<HWND>(lParam) == gEdit)
@@ -197,6 +276,9 @@ void OnCommand(WPARAM wParam, LPARAM lParam) {
     case kOpenModeless:
         OpenModelessDialog();
         return;
+    case kHang:
+        Hang(lParam);
+        return;
     }
 }
 
@@ -218,7 +300,14 @@ LRESULT CALLBACK MainWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam
             gKeepOnFirstClose = false;
             return 0;
         }
-        DestroyWindow(wnd);
+        if (AskOnClose())
+            return 0;
+        if (!CloseLate(wnd))
+            DestroyWindow(wnd);
+        return 0;
+    case WM_TIMER:
+        if (wParam == kDestroyLaterTimer)
+            DestroyLater(wnd);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -333,6 +422,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     if (mode.rfind(L"ask:", 0) == 0)
         AskBeforeTheMainWindow(static_cast<DWORD>(std::wcstoul(mode.c_str() + 4, nullptr, 10)));
     gKeepOnFirstClose = mode == L"keep";
+    ReadLateCloseMode(mode);
 
     RegisterClasses(instance);
     if (mode == L"foreign") {
@@ -348,6 +438,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    if (gLateClose == LateClose::kLoopEnds)
+        Sleep(gLateCloseMs);  // the tidy-up of a framework whose loop ended
     LogExit(static_cast<int>(msg.wParam));
     return static_cast<int>(msg.wParam);
 }

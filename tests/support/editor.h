@@ -23,7 +23,10 @@ void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
 // VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "topmost", "keep" (the first
 // WM_CLOSE leaves the window), "ask:<ms>" (a "Velnote" question for <ms> before the main
 // window), "foreign" (a window of class "VelnoteForeign" instead of the main window, until
-// it is closed or the program terminated); null for normal.
+// it is closed or the program terminated), "endloop:<ms>" (WM_CLOSE ends the message loop,
+// the window goes when the process ends after <ms> of tidying up), "destroylater:<ms>"
+// (the window is destroyed <ms> after WM_CLOSE returned), "askclose:<ms>" (the first WM_CLOSE
+// asks "save changes?", cancelled after <ms>: the window stays); null for normal.
 void SetEditorMode(const wchar_t* mode);
 
 // The log of every stand-in started while it is in use: constructing it points
@@ -73,3 +76,6 @@ inline constexpr WPARAM kStandInAskOkFocused = 40002;
 inline constexpr WPARAM kStandInAskNearMissTitle = 40003;
 // Opens (or shows again) a modeless dialog owned by the main window; it may be sent.
 inline constexpr WPARAM kStandInOpenModeless = 40004;
+// Post it with the milliseconds in lParam: the editor's thread retrieves no message for that
+// long (logs "hang <ms>", then "hang-end"). Beyond 5 s the system counts it as hung.
+inline constexpr WPARAM kStandInHang = 40005;

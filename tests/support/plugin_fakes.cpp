@@ -25,6 +25,12 @@ LRESULT WINAPI FakeSendMessageW(HWND wnd, UINT message, WPARAM wParam, LPARAM lP
     return SendMessageW(wnd, message, wParam, lParam);
 }
 
+LRESULT WINAPI FakeSendMessageTimeoutW(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                                       UINT timeoutMs, PDWORD_PTR result) {
+    Record({"SendMessageTimeoutW", WindowName(wnd), message, wParam, lParam});
+    return SendMessageTimeoutW(wnd, message, wParam, lParam, flags, timeoutMs, result);
+}
+
 BOOL WINAPI FakeSetForegroundWindow(HWND wnd) {
     Record({"SetForegroundWindow", WindowName(wnd)});
     return TRUE;
@@ -94,6 +100,7 @@ PluginFakes::PluginFakes(HMODULE module) {
     const Binding bindings[] = {
         {"PostMessageW", reinterpret_cast<void*>(&FakePostMessageW)},
         {"SendMessageW", reinterpret_cast<void*>(&FakeSendMessageW)},
+        {"SendMessageTimeoutW", reinterpret_cast<void*>(&FakeSendMessageTimeoutW)},
         {"SetForegroundWindow", reinterpret_cast<void*>(&FakeSetForegroundWindow)},
         {"SetFocus", reinterpret_cast<void*>(&FakeSetFocus)},
         {"GetFocus", reinterpret_cast<void*>(&FakeGetFocus)},

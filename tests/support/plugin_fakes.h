@@ -4,6 +4,7 @@
 // What each recording fake appends, and what it does besides:
 //   PostMessageW(w, m, wp, lp)       {"PostMessageW", name(w), m, wp, lp}; then really posts
 //   SendMessageW(w, m, wp, lp)       {"SendMessageW", name(w), m, wp, lp}; then really sends
+//   SendMessageTimeoutW(w, m, wp, lp, ...) {"SendMessageTimeoutW", name(w), m, wp, lp}; then really sends
 //   SetForegroundWindow(w)           {"SetForegroundWindow", name(w)}; changes nothing, returns TRUE
 //   SetFocus(w)                      {"SetFocus", name(w)}; moves the scripted focus to w
 //   keybd_event(vk, scan, f, extra)  {"keybd_event", scan ? "scan=N" : "", f, vk, extra}; injects nothing

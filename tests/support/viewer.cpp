@@ -47,6 +47,14 @@ LRESULT WINAPI RecordSendMessage(HWND wnd, UINT message, WPARAM wParam, LPARAM l
     return SendMessageW(wnd, message, wParam, lParam);
 }
 
+LRESULT WINAPI RecordSendMessageTimeout(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                                        UINT timeoutMs, PDWORD_PTR result) {
+    Record({"SendMessageTimeoutW", WindowName(wnd), message, wParam, lParam});
+    if (message == WM_CLOSE)
+        gVisibleWhenAskedToClose = IsWindowVisible(wnd) != FALSE;
+    return SendMessageTimeoutW(wnd, message, wParam, lParam, flags, timeoutMs, result);
+}
+
 BOOL WINAPI RecordPostMessage(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Record({"PostMessageW", WindowName(wnd), message, wParam, lParam});
     return PostMessageW(wnd, message, wParam, lParam);
@@ -204,6 +212,7 @@ RecordingFakes::RecordingFakes(HMODULE module) {
     };
     const Binding bindings[] = {
         {"USER32.dll", "SendMessageW", reinterpret_cast<void*>(&RecordSendMessage)},
+        {"USER32.dll", "SendMessageTimeoutW", reinterpret_cast<void*>(&RecordSendMessageTimeout)},
         {"USER32.dll", "PostMessageW", reinterpret_cast<void*>(&RecordPostMessage)},
         {"USER32.dll", "GetActiveWindow", reinterpret_cast<void*>(&RecordGetActiveWindow)},
         {"USER32.dll", "ShowWindow", reinterpret_cast<void*>(&RecordShowWindow)},

@@ -62,6 +62,8 @@ protected:
 // Import-table fakes on the plug-in module that record into the recorder (recorder.h) and
 // then do what the platform does:
 //   SendMessageW(w, m, wp, lp)      {"SendMessageW", name(w), m, wp, lp}
+//   SendMessageTimeoutW(w, m, wp, lp, flags, ms, result)
+//                                   {"SendMessageTimeoutW", name(w), m, wp, lp}
 //   PostMessageW(w, m, wp, lp)      {"PostMessageW", name(w), m, wp, lp}
 //   GetActiveWindow()               {"GetActiveWindow", name(result)}
 //   ShowWindow(w, show)             {"ShowWindow", name(w), show}
@@ -81,7 +83,7 @@ private:
     std::vector<std::unique_ptr<ScopedImport>> imports_;
 };
 
-// Whether the window that received WM_CLOSE through the fake SendMessageW was visible at
+// Whether the window that received WM_CLOSE through a fake send was visible at
 // that moment (IsWindowVisible); false before any WM_CLOSE.
 bool VisibleWhenAskedToClose();
 
