@@ -76,25 +76,19 @@ static void CloseProcessHandles(const PROCESS_INFORMATION& process) {
     CloseHandle(process.hProcess);
 }
 
-// A question the program asks before its main window (the binary-file one, for instance).
-static bool ShowsDialog(DWORD processId) {
-    return ShowsWindowOfProcess(kDialogClass, processId);
-}
-
 // Windows lets a process started by the foreground process take the foreground once; the
 // lock withholds that from the editor while its window stands free. A question the program
-// asks meanwhile is for the user, so it gets the foreground.
-static void BringQuestionForward(DWORD processId) {
+// asks meanwhile (the binary-file one, for instance) is for the user, so it gets the foreground.
+static void BringQuestionForward(HWND question) {
     LockSetForegroundWindow(LSFW_UNLOCK);
-    if (HWND dialog = NextWindowOfProcess(kDialogClass, processId, nullptr))
-        SetForegroundWindow(dialog);
+    SetForegroundWindow(question);
 }
 
 // A program that shows no window of its own has shown nothing that could be lost, and would
 // otherwise open a stray window later; one that shows a window may be the user's own,
 // started by a wrong path, and is left running.
 static void GiveUpUnreadyEditor(const wchar_t* editorPath, const PROCESS_INFORMATION& process) {
-    if (!ShowsWindowOfProcess(nullptr, process.dwProcessId))
+    if (VisibleWindowOfProcess(nullptr, process.dwProcessId) == nullptr)
         TerminateProcess(process.hProcess, 0);
     FormatText(gText, kPathChars, kEditorNotReadyFormat, {editorPath});
     MessageBoxW(nullptr, gText, nullptr, MB_ICONERROR);
@@ -126,10 +120,10 @@ static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, HWND& edit
         const DWORD now = GetTickCount();
         if (now - lastDialogLook >= kDialogLookIntervalMs) {
             lastDialogLook = now;
-            if (ShowsDialog(process.dwProcessId)) {
+            if (HWND question = VisibleWindowOfProcess(kDialogClass, process.dwProcessId)) {
                 waitStart = now;
                 if (!questionSeen)
-                    BringQuestionForward(process.dwProcessId);
+                    BringQuestionForward(question);
                 questionSeen = true;
             }
         }
@@ -161,8 +155,9 @@ static void GiveUpLaunch(WaitEnd end, HWND listerWindow, HWND container, const w
 // Keys typed while the host's thread was busy here wait in its queue. Once the editor's
 // window is joined to the lister's, the two threads share their input and the editor would
 // take them; they are taken out first and posted back to their windows after the load.
-// PM_QS_INPUT keeps the look to input: no message sent to the host's windows by another
-// thread is handled here. WM_QUIT comes out whatever the filter says, and goes back too.
+// With PM_QS_INPUT Windows handles no message sent by another thread during the peek (Wine
+// does, as the SetParent right after does on both). Windows documents that a peek returns
+// WM_QUIT whatever its range; it goes back too.
 struct PendingKeys {
     MSG messages[kPendingKeysKept];
     int count;
@@ -171,9 +166,9 @@ struct PendingKeys {
 static void TakePendingKeys(PendingKeys& keys) {
     keys.count = 0;
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_QS_INPUT))
-        if (keys.count < kPendingKeysKept)
-            keys.messages[keys.count++] = msg;
+    while (keys.count < kPendingKeysKept &&
+           PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_QS_INPUT))
+        keys.messages[keys.count++] = msg;
 }
 
 static void PostPendingKeys(const PendingKeys& keys) {

@@ -11,10 +11,10 @@ HWND NextWindowOfProcess(const wchar_t* className, DWORD processId, HWND after) 
     return nullptr;
 }
 
-bool ShowsWindowOfProcess(const wchar_t* className, DWORD processId) {
+HWND VisibleWindowOfProcess(const wchar_t* className, DWORD processId) {
     for (HWND wnd = NextWindowOfProcess(className, processId, nullptr); wnd != nullptr;
          wnd = NextWindowOfProcess(className, processId, wnd))
         if (IsWindowVisible(wnd))
-            return true;
-    return false;
+            return wnd;
+    return nullptr;
 }

@@ -7,5 +7,6 @@
 // that belongs to the process, in Z order; null when there is none.
 HWND NextWindowOfProcess(const wchar_t* className, DWORD processId, HWND after);
 
-// Whether the process shows a visible top-level window of the class (null: of any class).
-bool ShowsWindowOfProcess(const wchar_t* className, DWORD processId);
+// The first visible top-level window of the class (null: of any class) that belongs to the
+// process; null when it shows none.
+HWND VisibleWindowOfProcess(const wchar_t* className, DWORD processId);
