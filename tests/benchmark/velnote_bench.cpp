@@ -33,7 +33,7 @@ constexpr double kOpenTarget = 1.10;
 constexpr double kEmbedderGoal = 1.05;
 constexpr double kReadyGoal = 1.20;
 constexpr double kArrowReactionGoalMs = 5;
-constexpr DWORD kArrowPressDelayMs = 40;  // after ListLoadW was called: the editor runs by then
+constexpr DWORD kArrowPressDelayMs = 10;  // after ListLoadW's CreateProcessW returned: inside the wait
 constexpr double kWaitLimitMicroseconds = 10e6;
 constexpr DWORD kProcessEndLimitMs = 10000;
 constexpr DWORD kSettleMs = 100;  // between runs, so that one editor's exit does not overlap the next start
@@ -166,6 +166,7 @@ struct OpenSamples {
     std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
     std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
     std::vector<double> arrowReaction;  // an arrow key pressed during the wait until ListLoadW returned
+    std::vector<double> arrowNoticed;   // the same key until ListLoadW's first DestroyWindow
 };
 
 struct Setup {
@@ -315,10 +316,30 @@ void RunMinimalEmbedder(const Setup& setup, OpenSamples& samples) {
 }
 
 // A Down key pressed from another thread while ListLoadW waits for an editor that never opens
-// its window; timed from the key to ListLoadW's return.
+// its window; timed from the key to ListLoadW's return, and to its first DestroyWindow, which
+// splits the reaction into noticing the key and giving up the launch.
+volatile LONG gEditorStarted = 0;
 double gArrowPressed = 0;
+double gFirstDestroy = 0;
+
+BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+    BOOL created = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                  environment, directory, startup, process);
+    InterlockedExchange(&gEditorStarted, 1);
+    return created;
+}
+
+BOOL WINAPI NotingDestroyWindow(HWND wnd) {
+    if (gFirstDestroy == 0)
+        gFirstDestroy = Microseconds();
+    return DestroyWindow(wnd);
+}
 
 DWORD WINAPI PressArrowDuringTheWait(LPVOID) {
+    for (DWORD waited = 0; gEditorStarted == 0 && waited < kProcessEndLimitMs; ++waited)
+        Sleep(1);
     Sleep(kArrowPressDelayMs);
     gArrowPressed = Microseconds();
     keybd_event(VK_DOWN, 0, 0, 0);
@@ -330,9 +351,19 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
     std::wstring viewed = setup.viewed;
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", L"never");
     gArrowPressed = 0;
+    gFirstDestroy = 0;
+    gEditorStarted = 0;
+    HWND container = nullptr;
+    double returned = 0;
     HANDLE presser = CreateThread(nullptr, 0, PressArrowDuringTheWait, nullptr, 0, nullptr);
-    HWND container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
-    double returned = Microseconds();
+    {
+        ScopedImport noting(setup.plugin.module, "USER32.dll", "DestroyWindow",
+                            reinterpret_cast<void*>(&NotingDestroyWindow));
+        ScopedImport started(setup.plugin.module, "KERNEL32.dll", "CreateProcessW",
+                             reinterpret_cast<void*>(&NotingCreateProcessW));
+        container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
+        returned = Microseconds();
+    }
     WaitForSingleObject(presser, INFINITE);
     CloseHandle(presser);
     keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
@@ -343,6 +374,7 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
             setup.plugin.listCloseWindow(container);
     } else {
         samples.arrowReaction.push_back(returned - gArrowPressed);
+        samples.arrowNoticed.push_back(gFirstDestroy - gArrowPressed);
     }
     if (!EndProcesses(RunningStandInProcesses(), 2000).empty())
         Fault("the editor of a launch given up on an arrow key was still running");
@@ -433,6 +465,8 @@ void MeasureOpenAndClose(int rounds) {
                 " (goal %.0f ms); %zu runs\n",
                 Median(reaction) / 1000, reaction.empty() ? 0.0 : reaction.back() / 1000, kArrowReactionGoalMs,
                 reaction.size());
+    std::printf("          of which noticing the key (until the first DestroyWindow): median %.2f ms\n",
+                Median(samples.arrowNoticed) / 1000);
     double wait = Median(samples.listLoadWait) / 1000;
     std::printf("          ListLoadW's own wait (call to its first SetWindowsHookExW) %.1f ms (%s); / start-up: %.2f\n",
                 wait, Quartiles(samples.listLoadWait).c_str(), wait / sleeping);
