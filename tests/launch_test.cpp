@@ -535,6 +535,72 @@ TEST_F(Launch, AnEditorIsEmbeddedOnlyOnceItAnswersAndGivenUpWhenItDoesNotInTime)
     }
 }
 
+// Every platform call of a launch by name, in order, for the foreground lock's bracket.
+std::vector<std::string> gCallNames;
+BOOL gLockGranted = TRUE;
+BOOL WINAPI RecordLockSetForegroundWindow(UINT code) {
+    gCallNames.push_back(code == LSFW_LOCK ? "lock" : code == LSFW_UNLOCK ? "unlock" : "lock code?");
+    return code == LSFW_LOCK ? gLockGranted : TRUE;
+}
+BOOL WINAPI NameCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                              LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                              LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+    gCallNames.push_back("CreateProcessW");
+    return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                          directory, startup, process);
+}
+HWND WINAPI NameSetParent(HWND child, HWND parent) {
+    gCallNames.push_back("SetParent");
+    return SetParent(child, parent);
+}
+BOOL WINAPI NameSetForegroundWindow(HWND wnd) {
+    gCallNames.push_back("SetForegroundWindow");
+    return SetForegroundWindow(wnd);
+}
+
+// The foreground stays locked from before the editor starts until its window is inside the
+// lister, and a lock the host took is released on every way out: a lock left behind would
+// keep every program from coming to the front until the user presses Alt or clicks. A lock
+// the platform refused is not released (it may be another program's).
+TEST_F(Launch, TheForegroundIsLockedWhileTheEditorStandsFreeAndReleasedOnEveryWayOut) {
+    struct Row {
+        const wchar_t* mode;
+        BOOL lockGranted;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {nullptr, TRUE, {"lock", "CreateProcessW", "SetParent", "SetParent", "unlock", "SetForegroundWindow"}},
+        {nullptr, FALSE, {"lock", "CreateProcessW", "SetParent", "SetParent", "SetForegroundWindow"}},
+        {L"exit", TRUE, {"lock", "CreateProcessW", "unlock"}},
+        // The question before the main window gets the foreground at once.
+        {L"ask:300", TRUE,
+         {"lock", "CreateProcessW", "unlock", "SetForegroundWindow", "SetParent", "SetParent", "SetForegroundWindow"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.mode ? ToUtf8(row.mode) : "normal")
+                                        << (row.lockGranted ? "" : ", lock refused"));
+        SetEditorMode(row.mode);
+        host_ = CreateStandAloneLister();
+        gCallNames.clear();
+        gLockGranted = row.lockGranted;
+        HWND container;
+        {
+            ScopedImport lock(plugin_.module, "USER32.dll", "LockSetForegroundWindow",
+                              (void*)&RecordLockSetForegroundWindow);
+            ScopedImport start(plugin_.module, "KERNEL32.dll", "CreateProcessW", (void*)&NameCreateProcess);
+            ScopedImport parent(plugin_.module, "USER32.dll", "SetParent", (void*)&NameSetParent);
+            ScopedImport front(plugin_.module, "USER32.dll", "SetForegroundWindow", (void*)&NameSetForegroundWindow);
+            ASSERT_NE(lock.original(), nullptr) << "LockSetForegroundWindow is not imported";
+            container = Open(host_.lister, file_);
+        }
+        EXPECT_EQ(container != nullptr, row.mode == nullptr || std::wstring(row.mode) != L"exit");
+        EXPECT_EQ(gCallNames, row.expected);
+        if (container)
+            plugin_.listCloseWindow(container);
+        host_ = HostWindows();
+    }
+}
+
 // While the program asks its own question before its main window, the wait does not run
 // out; it starts afresh once the question is answered.
 TEST_F(Launch, AQuestionAskedBeforeTheMainWindowHoldsTheDeadline) {

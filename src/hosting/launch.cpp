@@ -77,10 +77,18 @@ static void CloseProcessHandles(const PROCESS_INFORMATION& process) {
 }
 
 // Windows lets a process started by the foreground process take the foreground once; the
-// lock withholds that from the editor while its window stands free. A question the program
-// asks meanwhile (the binary-file one, for instance) is for the user, so it gets the foreground.
-static void BringQuestionForward(HWND question) {
-    LockSetForegroundWindow(LSFW_UNLOCK);
+// lock withholds that from the editor while its window stands free. Only the foreground
+// process can lock, and only a lock of the host's own is released, once.
+static void UnlockForeground(bool& foregroundLocked) {
+    if (foregroundLocked)
+        LockSetForegroundWindow(LSFW_UNLOCK);
+    foregroundLocked = false;
+}
+
+// A question the program asks before its main window (the binary-file one, for instance) is
+// for the user, so it gets the foreground.
+static void BringQuestionForward(HWND question, bool& foregroundLocked) {
+    UnlockForeground(foregroundLocked);
     SetForegroundWindow(question);
 }
 
@@ -101,7 +109,7 @@ enum class WaitEnd { kReady, kArrowKey, kProcessEnded, kDeadline };
 // those calls waits for the editor's thread. The thread pauses a moment between looks.
 // Times are compared as differences of GetTickCount values, which stay right across the
 // counter's wrap after 49.7 days.
-static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, HWND& editor) {
+static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool& foregroundLocked, HWND& editor) {
     DWORD waitStart = GetTickCount();
     DWORD lastDialogLook = waitStart - kDialogLookIntervalMs;
     bool questionSeen = false;
@@ -123,7 +131,7 @@ static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, HWND& edit
             if (HWND question = VisibleWindowOfProcess(kDialogClass, process.dwProcessId)) {
                 waitStart = now;
                 if (!questionSeen)
-                    BringQuestionForward(question);
+                    BringQuestionForward(question, foregroundLocked);
                 questionSeen = true;
             }
         }
@@ -227,18 +235,17 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
         return nullptr;
     BringWindowToTop(container);
 
-    // Only the foreground process may lock; when the host is not it, there is nothing to keep.
-    LockSetForegroundWindow(LSFW_LOCK);
+    bool foregroundLocked = LockSetForegroundWindow(LSFW_LOCK) != FALSE;
     PROCESS_INFORMATION process = {};
     if (!StartEditor(editorPath, commandLine, process)) {
-        LockSetForegroundWindow(LSFW_UNLOCK);
+        UnlockForeground(foregroundLocked);
         DestroyWindow(container);
         return nullptr;
     }
     HWND editor = nullptr;
-    const WaitEnd end = WaitForReadyEditor(process, editor);
+    const WaitEnd end = WaitForReadyEditor(process, foregroundLocked, editor);
     if (end != WaitEnd::kReady) {
-        LockSetForegroundWindow(LSFW_UNLOCK);
+        UnlockForeground(foregroundLocked);
         GiveUpLaunch(end, listerWindow, container, editorPath, process);
         CloseProcessHandles(process);
         return nullptr;
@@ -250,7 +257,7 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     PendingKeys keys;
     TakePendingKeys(keys);
     EmbedEditor(editor, container);
-    LockSetForegroundWindow(LSFW_UNLOCK);
+    UnlockForeground(foregroundLocked);
     SetForegroundWindow(listerWindow);
     SetFocus(listerWindow);
     ShowWindow(editor, SW_SHOWMAXIMIZED);
