@@ -189,6 +189,12 @@ const ArrowRow kArrowRows[] = {
      {KeyUpInjected(VK_UP), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_LEFT), KeyUpInjected(VK_RIGHT)}},
     {"a key is not looked at again once it read up", {{VK_UP, {kHeld, 0, kHeld, kHeld}}}, {KeyUpInjected(VK_UP)}},
     {"other keys held", {{VK_NEXT, {kHeld}}, {VK_CONTROL, {kHeld}}, {VK_ESCAPE, {kHeld}}}, {}},
+    // Another program's low-level hook swallows the key-ups: the key keeps reading as down.
+    {"Down that no key-up releases, then Left held",
+     {{VK_DOWN, std::vector<SHORT>(100, kHeld)}, {VK_LEFT, {kHeld}}},
+     {KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN),
+      KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN), KeyUpInjected(VK_DOWN),
+      KeyUpInjected(VK_LEFT)}},
 };
 
 void ScriptArrowRow(const ArrowRow& row) {

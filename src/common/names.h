@@ -92,17 +92,27 @@ inline constexpr wchar_t kCloseClockProperty[] = L"Velnote.CloseClock";
 // Messages shown to the user, and the two editor command lines; %s stands for a text.
 inline constexpr wchar_t kCannotCreateSettingsFormat[] = L"I can't create a file %s. Default paths will be used  %s, %s";
 inline constexpr wchar_t kCannotFindEditorFormat[] = L"I can't find the %s in the path specified in the file %s";
-// %s: the editor path.
-inline constexpr wchar_t kEditorWindowMissingFormat[] = L"I can't find the window of the %s. It did not open in 10 seconds";
+// %s: the editor path. Said when the main window did not open, or opened and did not answer.
+inline constexpr wchar_t kEditorNotReadyFormat[] =
+    L"I can't show the window of the %s. It did not open or did not answer in 10 seconds";
 inline constexpr wchar_t kCommandLineFormat[] = L"%s %s /B+ \"%s\"%s";
 inline constexpr wchar_t kCommandLineAskBinaryFormat[] = L"%s %s \"%s\"%s";  // leaves out /B+
 
-// The window wait gives up on a program that has not opened its main window this long after
-// its start; while the program shows a dialog of its own the wait starts afresh. Dialogs are
-// looked for only now and then, so that an ordinary launch pays nothing for it.
+// The wait for a ready editor gives up on a program whose main window has not opened and
+// answered this long after its start; while the program shows a dialog of its own the wait
+// starts afresh. Dialogs are looked for only now and then, so that an ordinary launch pays
+// nothing for it. Between two looks the host's thread pauses briefly: a look is a request to
+// the window manager, which the starting editor needs for its own windows, and an arrow key
+// still ends the wait within a few milliseconds.
 inline constexpr DWORD kEditorWindowWaitMs = 10000;
-static_assert(kEditorWindowWaitMs == 10000, "kEditorWindowMissingFormat names the wait in seconds");
+static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wait in seconds");
 inline constexpr DWORD kDialogLookIntervalMs = 100;
+inline constexpr DWORD kEditorLookPauseMs = 1;
+// Keys the user typed while the editor started, kept for the host; any beyond stay queued.
+inline constexpr int kPendingKeysKept = 64;
+// Key-ups injected for one arrow key on the container's creation: another program's low-level
+// hook may swallow them, and the key would then never read as released.
+inline constexpr int kArrowKeyReleaseTries = 8;
 
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};

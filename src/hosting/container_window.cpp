@@ -7,10 +7,11 @@
 #include "hosting/viewer_close.h"
 
 // The window wait gives up on an arrow key, so keys still held or pressed from before
-// the viewer opened are released here, before the editor starts.
+// the viewer opened are released here, before the editor starts. The tries are counted:
+// a key-up swallowed by another program's low-level hook leaves the key reading as down.
 static void ReleaseArrowKeys() {
     for (int key : kArrowKeys)
-        while (GetAsyncKeyState(key) != 0)
+        for (int tries = 0; tries < kArrowKeyReleaseTries && GetAsyncKeyState(key) != 0; ++tries)
             keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
 }
 

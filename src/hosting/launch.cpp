@@ -2,6 +2,7 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
 #include "hosting/container_window.h"
@@ -45,13 +46,14 @@ static bool ComposeCommandLine(const wchar_t* settingsFile, const wchar_t* edito
     return FormatText(commandLine, kCommandLineChars, format, {kEditorExeName, modeArgument, fileName, L""});
 }
 
+// Not activated: a window of the editor that became the foreground window while it stands
+// free would take the keys the user types meanwhile. Position and size 0: the editor's
+// first window opens empty at the corner, and no busy cursor shows while it starts.
 static bool StartEditor(const wchar_t* editorPath, wchar_t* commandLine, PROCESS_INFORMATION& process) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    // Position and size 0: the editor's first window opens empty at the corner, and no
-    // busy cursor shows while it starts.
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESIZE | STARTF_USEPOSITION | STARTF_FORCEOFFFEEDBACK;
-    startup.wShowWindow = SW_SHOW;
+    startup.wShowWindow = SW_SHOWNOACTIVATE;
     return CreateProcessW(editorPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
 }
 
@@ -69,64 +71,121 @@ static bool ArrowKeyPressed() {
     return false;
 }
 
-static bool ProcessEnded(HANDLE process) {
-    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-}
-
 static void CloseProcessHandles(const PROCESS_INFORMATION& process) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }
 
-// A question the program asks before its main window (the binary-file one, for instance).
-static bool ShowsDialog(DWORD processId) {
-    for (HWND wnd = NextWindowOfProcess(kDialogClass, processId, nullptr); wnd != nullptr;
-         wnd = NextWindowOfProcess(kDialogClass, processId, wnd))
-        if (IsWindowVisible(wnd))
-            return true;
-    return false;
+// Windows lets a process started by the foreground process take the foreground once; the
+// lock withholds that from the editor while its window stands free. Only the foreground
+// process can lock, and only a lock of the host's own is released, once.
+static void UnlockForeground(bool& foregroundLocked) {
+    if (foregroundLocked)
+        LockSetForegroundWindow(LSFW_UNLOCK);
+    foregroundLocked = false;
 }
 
-// The program is left running: it may be the user's own, started by a wrong path.
-static void ReportMissingEditorWindow(const wchar_t* editorPath) {
-    FormatText(gText, kPathChars, kEditorWindowMissingFormat, {editorPath});
+// A question the program asks before its main window (the binary-file one, for instance) is
+// for the user, so it gets the foreground.
+static void BringQuestionForward(HWND question, bool& foregroundLocked) {
+    UnlockForeground(foregroundLocked);
+    SetForegroundWindow(question);
+}
+
+// A program that shows no window of its own has shown nothing that could be lost, and would
+// otherwise open a stray window later; one that shows a window may be the user's own,
+// started by a wrong path, and is left running.
+static void GiveUpUnreadyEditor(const wchar_t* editorPath, const PROCESS_INFORMATION& process) {
+    if (VisibleWindowOfProcess(nullptr, process.dwProcessId) == nullptr)
+        TerminateProcess(process.hProcess, 0);
+    FormatText(gText, kPathChars, kEditorNotReadyFormat, {editorPath});
     MessageBoxW(nullptr, gText, nullptr, MB_ICONERROR);
 }
 
-// Polls without sleeping and without dispatching messages until the new process's main
-// window exists. An arrow key gives up the launch and closes the lister; an editor that
-// ends first gives it up quietly; a program that opens no such window in time (and asks
-// nothing meanwhile) gives it up with a message. Returns null when the launch was given up.
-static HWND WaitForEditorWindow(HWND listerWindow, HWND container, const wchar_t* editorPath,
-                                const PROCESS_INFORMATION& process) {
-    // Times are compared as differences of GetTickCount values, which stay right across
-    // the counter's wrap after 49.7 days.
+enum class WaitEnd { kReady, kArrowKey, kProcessEnded, kDeadline };
+
+// Waits, without dispatching messages, until the new process's main window exists and its
+// thread answers: only a ready editor is trimmed, hooked and re-parented, since each of
+// those calls waits for the editor's thread. The thread pauses a moment between looks.
+// Times are compared as differences of GetTickCount values, which stay right across the
+// counter's wrap after 49.7 days.
+static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool& foregroundLocked, HWND& editor) {
     DWORD waitStart = GetTickCount();
     DWORD lastDialogLook = waitStart - kDialogLookIntervalMs;
+    bool questionSeen = false;
+    editor = nullptr;
     for (;;) {
-        if (HWND editor = FindEditorMainWindow(process.dwProcessId))
-            return editor;
-        if (ArrowKeyPressed()) {
-            DestroyWindow(listerWindow);
-            DestroyWindow(container);
-            TerminateProcess(process.hProcess, 0);
-            return nullptr;
-        }
-        if (ProcessEnded(process.hProcess)) {
-            DestroyWindow(container);
-            return nullptr;
-        }
+        if (editor == nullptr || !IsWindow(editor))
+            editor = FindEditorMainWindow(process.dwProcessId);
+        // WM_NULL does nothing; an answer within the pause means the editor's thread reads
+        // its messages. A hung thread is not waited for at all.
+        if (editor != nullptr && AnswersWithin(editor, kEditorLookPauseMs))
+            return WaitEnd::kReady;
+        if (ArrowKeyPressed())
+            return WaitEnd::kArrowKey;
+        if (WaitForSingleObject(process.hProcess, kEditorLookPauseMs) == WAIT_OBJECT_0)
+            return WaitEnd::kProcessEnded;
         const DWORD now = GetTickCount();
         if (now - lastDialogLook >= kDialogLookIntervalMs) {
             lastDialogLook = now;
-            if (ShowsDialog(process.dwProcessId))
+            if (HWND question = VisibleWindowOfProcess(kDialogClass, process.dwProcessId)) {
                 waitStart = now;
+                if (!questionSeen)
+                    BringQuestionForward(question, foregroundLocked);
+                questionSeen = true;
+            }
         }
-        if (now - waitStart >= kEditorWindowWaitMs) {
-            DestroyWindow(container);
-            ReportMissingEditorWindow(editorPath);
-            return nullptr;
-        }
+        if (now - waitStart >= kEditorWindowWaitMs)
+            return WaitEnd::kDeadline;
+    }
+}
+
+// An arrow key gives up the launch and closes the lister; an editor that ended first gives
+// it up quietly; one not ready in time gives it up with a message.
+static void GiveUpLaunch(WaitEnd end, HWND listerWindow, HWND container, const wchar_t* editorPath,
+                         const PROCESS_INFORMATION& process) {
+    switch (end) {
+    case WaitEnd::kArrowKey:
+        DestroyWindow(listerWindow);
+        DestroyWindow(container);
+        TerminateProcess(process.hProcess, 0);
+        return;
+    case WaitEnd::kDeadline:
+        DestroyWindow(container);
+        GiveUpUnreadyEditor(editorPath, process);
+        return;
+    default:
+        DestroyWindow(container);
+        return;
+    }
+}
+
+// Keys typed while the host's thread was busy here wait in its queue. Once the editor's
+// window is joined to the lister's, the two threads share their input and the editor would
+// take them; they are taken out first and posted back to their windows after the load.
+// With PM_QS_INPUT Windows handles no message sent by another thread during the peek (Wine
+// does, as the SetParent right after does on both). Windows documents that a peek returns
+// WM_QUIT whatever its range; it goes back too.
+struct PendingKeys {
+    MSG messages[kPendingKeysKept];
+    int count;
+};
+
+static void TakePendingKeys(PendingKeys& keys) {
+    keys.count = 0;
+    MSG msg;
+    while (keys.count < kPendingKeysKept &&
+           PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_QS_INPUT))
+        keys.messages[keys.count++] = msg;
+}
+
+static void PostPendingKeys(const PendingKeys& keys) {
+    for (int i = 0; i < keys.count; ++i) {
+        const MSG& msg = keys.messages[i];
+        if (msg.message == WM_QUIT)
+            PostQuitMessage(static_cast<int>(msg.wParam));
+        else
+            PostMessageW(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     }
 }
 
@@ -176,24 +235,35 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
         return nullptr;
     BringWindowToTop(container);
 
+    bool foregroundLocked = LockSetForegroundWindow(LSFW_LOCK) != FALSE;
     PROCESS_INFORMATION process = {};
     if (!StartEditor(editorPath, commandLine, process)) {
+        UnlockForeground(foregroundLocked);
         DestroyWindow(container);
         return nullptr;
     }
-    HWND editor = WaitForEditorWindow(listerWindow, container, editorPath, process);
-    CloseProcessHandles(process);
-    if (editor == nullptr)
+    HWND editor = nullptr;
+    const WaitEnd end = WaitForReadyEditor(process, foregroundLocked, editor);
+    if (end != WaitEnd::kReady) {
+        UnlockForeground(foregroundLocked);
+        GiveUpLaunch(end, listerWindow, container, editorPath, process);
+        CloseProcessHandles(process);
         return nullptr;
+    }
+    CloseProcessHandles(process);
 
     TrimEditorMenus(editor);
     InstallEditorHooks(container, process.dwThreadId);
+    PendingKeys keys;
+    TakePendingKeys(keys);
     EmbedEditor(editor, container);
+    UnlockForeground(foregroundLocked);
     SetForegroundWindow(listerWindow);
     SetFocus(listerWindow);
     ShowWindow(editor, SW_SHOWMAXIMIZED);
-    SendMessageW(editor, WM_COMMAND, kCmdF4, 0);
-    SendMessageW(editor, WM_COMMAND, kCmdAfterEmbedding, 0);
+    SendMessageWithin(editor, WM_COMMAND, kCmdF4, 0, kEditorCommandWaitMs);
+    SendMessageWithin(editor, WM_COMMAND, kCmdAfterEmbedding, 0, kEditorCommandWaitMs);
     ShowWindow(!quickView && HostWantsMaximizedLister() ? editor : listerWindow, SW_SHOW);
+    PostPendingKeys(keys);
     return container;
 }

@@ -10,3 +10,11 @@ HWND NextWindowOfProcess(const wchar_t* className, DWORD processId, HWND after) 
     }
     return nullptr;
 }
+
+HWND VisibleWindowOfProcess(const wchar_t* className, DWORD processId) {
+    for (HWND wnd = NextWindowOfProcess(className, processId, nullptr); wnd != nullptr;
+         wnd = NextWindowOfProcess(className, processId, wnd))
+        if (IsWindowVisible(wnd))
+            return wnd;
+    return nullptr;
+}

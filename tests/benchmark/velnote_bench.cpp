@@ -1,8 +1,9 @@
 // Measures the plug-in of this program's bitness against the stand-in editor of the same
 // bitness, side by side in one run: opening a viewer against the editor starting on its
-// own (until its main window exists, and until that window has answered a message), closing
-// it, one hook call against the platform's CallNextHookEx, and the size and imports of the
-// release file. It prints ratios with the medians they come from; it passes or fails nothing.
+// own (until its main window exists, and until that window has answered a message) and
+// against a minimal embedder, the reaction to an arrow key during the wait, closing it, one
+// hook call against the platform's CallNextHookEx, and the size and imports of the release
+// file. It prints ratios with the medians they come from; it passes or fails nothing.
 // scripts/bench.sh runs the 64-bit and the 32-bit program one after the other.
 //
 //   velnote_bench.exe [--rounds N] [--calls N]
@@ -28,6 +29,10 @@ namespace {
 
 constexpr double kFootprintTargetBytes = 48 * 1024;
 constexpr double kOpenTarget = 1.10;
+constexpr double kEmbedderGoal = 1.05;
+constexpr double kReadyGoal = 1.20;
+constexpr double kArrowReactionGoalMs = 5;
+constexpr DWORD kArrowPressDelayMs = 10;  // after ListLoadW's CreateProcessW returned: inside the wait
 constexpr double kWaitLimitMicroseconds = 10e6;
 constexpr DWORD kProcessEndLimitMs = 10000;
 constexpr DWORD kSettleMs = 100;  // between runs, so that one editor's exit does not overlap the next start
@@ -158,6 +163,9 @@ struct OpenSamples {
     std::vector<double> listLoadWait;   // ListLoadW called until it installs the hooks
     std::vector<double> closeReturn;    // ListCloseWindow, call to return
     std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
+    std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
+    std::vector<double> arrowReaction;  // an arrow key pressed during the wait until ListLoadW returned
+    std::vector<double> arrowNoticed;   // the same key until ListLoadW's first DestroyWindow
 };
 
 struct Setup {
@@ -166,19 +174,23 @@ struct Setup {
     std::wstring viewed;
 };
 
-// The editor started as the plug-in starts it (same file, command line and start-up
-// information), but by this program and with nothing embedded.
-void RunBareEditor(const Setup& setup, Waiting waiting, OpenSamples& samples) {
+// The editor started as the plug-in starts it: same file, command line and start-up information.
+bool StartEditorAsThePluginDoes(const Setup& setup, PROCESS_INFORMATION& process) {
     wchar_t commandLine[512];
     std::swprintf(commandLine, 512, L"Velnote.exe  /B+ \"%ls\"", setup.viewed.c_str());
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESIZE | STARTF_USEPOSITION | STARTF_FORCEOFFFEEDBACK;
-    startup.wShowWindow = SW_SHOW;
+    startup.wShowWindow = SW_SHOWNOACTIVATE;
+    return CreateProcessW(setup.editor.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process) != 0;
+}
+
+// The editor started as the plug-in starts it, but by this program and with nothing embedded.
+void RunBareEditor(const Setup& setup, Waiting waiting, OpenSamples& samples) {
     PROCESS_INFORMATION process = {};
     double start = Microseconds();
-    if (!CreateProcessW(setup.editor.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!StartEditorAsThePluginDoes(setup, process)) {
         Fault("CreateProcessW of the bare editor failed");
         return;
     }
@@ -265,6 +277,108 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     CloseHandle(editor);
 }
 
+// The least any plug-in of this kind must do: start the editor, wait pausing for its window,
+// wait until it answers, and make it a maximised WS_CHILD of a window of its own.
+void RunMinimalEmbedder(const Setup& setup, OpenSamples& samples) {
+    HostWindows host = CreateStandAloneLister();
+    PROCESS_INFORMATION process = {};
+    double start = Microseconds();
+    if (!StartEditorAsThePluginDoes(setup, process)) {
+        Fault("CreateProcessW of the minimal embedder's editor failed");
+        return;
+    }
+    CloseHandle(process.hThread);
+    HWND window = nullptr;
+    while ((window = TopLevelWindowOf(process.dwProcessId)) == nullptr &&
+           Microseconds() - start < kWaitLimitMicroseconds)
+        Sleep(1);
+    DWORD_PTR answer = 0;
+    if (window == nullptr ||
+        !SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kProcessEndLimitMs, &answer)) {
+        Fault("the minimal embedder's editor showed no answering window within 10 s");
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    SetParent(window, host.lister);
+    SetWindowLongPtrW(window, GWL_STYLE, WS_CHILD);
+    ShowWindow(window, SW_SHOWMAXIMIZED);
+    samples.minimalEmbed.push_back(Microseconds() - start);
+
+    PumpFor(kSettleMs);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!WaitForProcessEnd(process.hProcess)) {
+        Fault("the minimal embedder's editor did not end within 10 s of WM_CLOSE");
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hProcess);
+}
+
+// A Down key pressed from another thread while ListLoadW waits for an editor that never opens
+// its window; timed from the key to ListLoadW's return, and to its first DestroyWindow, which
+// splits the reaction into noticing the key and giving up the launch.
+volatile LONG gEditorStarted = 0;
+double gArrowPressed = 0;
+double gFirstDestroy = 0;
+
+BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+    BOOL created = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                  environment, directory, startup, process);
+    InterlockedExchange(&gEditorStarted, 1);
+    return created;
+}
+
+BOOL WINAPI NotingDestroyWindow(HWND wnd) {
+    if (gFirstDestroy == 0)
+        gFirstDestroy = Microseconds();
+    return DestroyWindow(wnd);
+}
+
+DWORD WINAPI PressArrowDuringTheWait(LPVOID) {
+    for (DWORD waited = 0; gEditorStarted == 0 && waited < kProcessEndLimitMs; ++waited)
+        Sleep(1);
+    Sleep(kArrowPressDelayMs);
+    gArrowPressed = Microseconds();
+    keybd_event(VK_DOWN, 0, 0, 0);
+    return 0;
+}
+
+void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
+    HostWindows host = CreateStandAloneLister();
+    std::wstring viewed = setup.viewed;
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", L"never");
+    gArrowPressed = 0;
+    gFirstDestroy = 0;
+    gEditorStarted = 0;
+    HWND container = nullptr;
+    double returned = 0;
+    HANDLE presser = CreateThread(nullptr, 0, PressArrowDuringTheWait, nullptr, 0, nullptr);
+    {
+        ScopedImport noting(setup.plugin.module, "USER32.dll", "DestroyWindow",
+                            reinterpret_cast<void*>(&NotingDestroyWindow));
+        ScopedImport started(setup.plugin.module, "KERNEL32.dll", "CreateProcessW",
+                             reinterpret_cast<void*>(&NotingCreateProcessW));
+        container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
+        returned = Microseconds();
+    }
+    WaitForSingleObject(presser, INFINITE);
+    CloseHandle(presser);
+    keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
+    if (container != nullptr || gArrowPressed == 0 || returned < gArrowPressed) {
+        Fault("the arrow key did not give up the launch");
+        if (container)
+            setup.plugin.listCloseWindow(container);
+    } else {
+        samples.arrowReaction.push_back(returned - gArrowPressed);
+        samples.arrowNoticed.push_back(gFirstDestroy - gArrowPressed);
+    }
+    if (!EndProcesses(RunningStandInProcesses(), 2000).empty())
+        Fault("the editor of a launch given up on an arrow key was still running");
+}
+
 Setup PrepareViewerSetup() {
     Setup setup;
     setup.plugin = LoadPluginCopy();
@@ -298,14 +412,17 @@ void MeasureOpenAndClose(int rounds) {
     OpenSamples warmUp;  // the first start of each kind reads files from disk: not counted
     RunBareEditor(setup, Waiting::kSleeping, warmUp);
     RunViewer(setup, warmUp);
+    RunMinimalEmbedder(setup, warmUp);
 
     OpenSamples samples;
     for (int round = 0; round < rounds; ++round) {
         // The order turns each round, so that no kind always follows the same other kind.
-        for (int step = 0; step < 3; ++step) {
-            switch ((round + step) % 3) {
+        for (int step = 0; step < 5; ++step) {
+            switch ((round + step) % 5) {
             case 0: RunBareEditor(setup, Waiting::kSleeping, samples); break;
             case 1: RunBareEditor(setup, Waiting::kSpinning, samples); break;
+            case 2: RunMinimalEmbedder(setup, samples); break;
+            case 3: RunArrowAbort(setup, samples); break;
             default: RunViewer(setup, samples); break;
             }
             Sleep(kSettleMs);
@@ -333,9 +450,22 @@ void MeasureOpenAndClose(int rounds) {
                 "          look); medians of %zu and %zu runs, interleaved\n",
                 listLoad, Quartiles(samples.listLoad).c_str(), sleeping, Quartiles(samples.startSleeping).c_str(),
                 look / 1000, samples.listLoad.size(), samples.startSleeping.size());
-    std::printf("open      ListLoadW / editor ready (its window answered WM_NULL): %.2f\n"
+    std::printf("open      ListLoadW / editor ready (its window answered WM_NULL): %.2f  (goal %.2f)\n"
                 "          editor ready %.1f ms (%s), of the same start-ups\n",
-                listLoad / ready, ready, Quartiles(samples.startReady).c_str());
+                listLoad / ready, kReadyGoal, ready, Quartiles(samples.startReady).c_str());
+    double embedder = Median(samples.minimalEmbed) / 1000;
+    std::printf("open      ListLoadW / minimal embedder (window, answer, WS_CHILD, maximised): %.2f  (goal %.2f)\n"
+                "          minimal embedder %.1f ms (%s); median of %zu runs, interleaved\n",
+                listLoad / embedder, kEmbedderGoal, embedder, Quartiles(samples.minimalEmbed).c_str(),
+                samples.minimalEmbed.size());
+    std::vector<double> reaction = samples.arrowReaction;
+    std::sort(reaction.begin(), reaction.end());
+    std::printf("abort     arrow key during the wait until ListLoadW returned: median %.2f ms, longest %.2f ms"
+                " (goal %.0f ms); %zu runs\n",
+                Median(reaction) / 1000, reaction.empty() ? 0.0 : reaction.back() / 1000, kArrowReactionGoalMs,
+                reaction.size());
+    std::printf("          of which noticing the key (until the first DestroyWindow): median %.2f ms\n",
+                Median(samples.arrowNoticed) / 1000);
     double wait = Median(samples.listLoadWait) / 1000;
     std::printf("          ListLoadW's own wait (call to its first SetWindowsHookExW) %.1f ms (%s); / start-up: %.2f\n",
                 wait, Quartiles(samples.listLoadWait).c_str(), wait / sleeping);

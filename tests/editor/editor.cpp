@@ -378,6 +378,17 @@ void RegisterClasses(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
 }
 
+// Mode "stall:<ms>": the thread stops reading messages right after the main window is shown,
+// before it focuses its edit control, as an editor busy finishing its start-up.
+DWORD gStallAfterShowMs;
+
+void StallAfterShow() {
+    if (gStallAfterShowMs == 0)
+        return;
+    Log("stall " + Number(gStallAfterShowMs));
+    Sleep(gStallAfterShowMs);
+}
+
 // Position and size come from the starting process (CW_USEDEFAULT takes them from STARTUPINFO).
 void CreateMainWindow(HINSTANCE instance, int show, bool topmost) {
     gMain = CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, kMainClass, L"Velnote stand-in", WS_OVERLAPPEDWINDOW,
@@ -389,6 +400,7 @@ void CreateMainWindow(HINSTANCE instance, int show, bool topmost) {
     Log("window " + Hex(reinterpret_cast<ULONG_PTR>(gMain)) + " " + Hex(reinterpret_cast<ULONG_PTR>(gEdit)));
     ShowWindow(gMain, show);
     UpdateWindow(gMain);
+    StallAfterShow();
     SetFocus(gEdit);
     Log("shown");
 }
@@ -419,6 +431,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                                           : 500;
         Sleep(delay);
     }
+    if (mode.rfind(L"stall:", 0) == 0)
+        gStallAfterShowMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 6, nullptr, 10));
     if (mode.rfind(L"ask:", 0) == 0)
         AskBeforeTheMainWindow(static_cast<DWORD>(std::wcstoul(mode.c_str() + 4, nullptr, 10)));
     gKeepOnFirstClose = mode == L"keep";

@@ -54,7 +54,7 @@ ALLOWED_IMPORTS = {
         "GetMenuItemCount", "GetParent", "GetPropW", "GetSystemMenu", "GetSystemMetrics", "GetWindow",
         "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "GetWindowTextW", "GetWindowThreadProcessId",
         "IsChild", "IsHungAppWindow", "IsWindow", "IsWindowVisible", "KillTimer", "LoadCursorW", "LoadIconW",
-        "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "RegisterClassExW",
+        "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "RegisterClassExW",
         "RemovePropW", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",
         "ShowWindow", "ShowWindowAsync", "TranslateMessage", "UnhookWindowsHookEx", "keybd_event", "mouse_event",

@@ -20,7 +20,8 @@ std::wstring InstallStandInEditor(const std::wstring& pluginDirectory);
 // Sets or, with null, removes a variable of this process's environment, which every
 // editor that the plug-in starts inherits.
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
-// VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "topmost", "keep" (the first
+// VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "stall:<ms>" (no messages read for
+// <ms> right after the main window is shown), "topmost", "keep" (the first
 // WM_CLOSE leaves the window), "ask:<ms>" (a "Velnote" question for <ms> before the main
 // window), "foreign" (a window of class "VelnoteForeign" instead of the main window, until
 // it is closed or the program terminated), "endloop:<ms>" (WM_CLOSE ends the message loop,
