@@ -216,17 +216,18 @@ void DestroyLater(HWND wnd) {
 // window, and the user cancels it after <ms>: the window stays, as in mode "keep".
 DWORD gAskOnCloseMs;
 
-BOOL CALLBACK CancelIfDialog(HWND wnd, LPARAM) {
+// Presses the button given as lParam in every message box of this thread, as its user would.
+BOOL CALLBACK PressInDialog(HWND wnd, LPARAM button) {
     wchar_t name[16] = {};
     GetClassNameW(wnd, name, 16);
     if (std::wcscmp(name, L"#32770") == 0)
-        PostMessageW(wnd, WM_COMMAND, IDCANCEL, 0);
+        PostMessageW(wnd, WM_COMMAND, static_cast<WPARAM>(button), 0);
     return TRUE;
 }
 
 VOID CALLBACK CancelCloseQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), CancelIfDialog, 0);
+    EnumThreadWindows(GetCurrentThreadId(), PressInDialog, IDCANCEL);
 }
 
 // Returns true when it asked (the window then stays).
@@ -337,18 +338,10 @@ LRESULT CALLBACK ForeignWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(wnd, msg, wParam, lParam);
 }
 
-BOOL CALLBACK AnswerIfDialog(HWND wnd, LPARAM) {
-    wchar_t name[16] = {};
-    GetClassNameW(wnd, name, 16);
-    if (std::wcscmp(name, L"#32770") == 0)
-        PostMessageW(wnd, WM_COMMAND, IDOK, 0);
-    return TRUE;
-}
-
 // Mode "ask:<ms>": the question closes itself, as if the user answered it.
 VOID CALLBACK AnswerQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), AnswerIfDialog, 0);
+    EnumThreadWindows(GetCurrentThreadId(), PressInDialog, IDOK);
 }
 
 void AskBeforeTheMainWindow(DWORD milliseconds) {
