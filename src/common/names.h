@@ -37,6 +37,12 @@ inline constexpr int kListerError = 1;
 inline constexpr wchar_t kSettingsFileName[] = L"velnote.ini";
 inline constexpr wchar_t kSettingsSection[] = L"Options";
 inline constexpr char kEmptySettingsFile[] = "[Options]\r\n";  // what a new settings file holds, as bytes
+static_assert([] {
+    for (size_t i = 0; i + 1 < (sizeof kSettingsSection / sizeof(wchar_t)); ++i)
+        if (kEmptySettingsFile[i + 1] != kSettingsSection[i])
+            return false;
+    return kEmptySettingsFile[0] == '[' && kEmptySettingsFile[(sizeof kSettingsSection / sizeof(wchar_t))] == ']';
+}(), "the new settings file's header names kSettingsSection");
 inline constexpr wchar_t kAskOpenBinFileKey[] = L"AskOpenBinFile";
 inline constexpr wchar_t kDefaultEditor32[] = L"Velnote\\Velnote.exe";
 inline constexpr wchar_t kDefaultEditor64[] = L"Velnote64\\Velnote.exe";

@@ -5,3 +5,4 @@
 
 void InstallEditorHooks(HWND container, DWORD editorThread);
 void RemoveEditorHooks(HWND container);
+void MoveEditorHooks(HWND from, HWND to);

@@ -1,7 +1,5 @@
 #include "hosting/viewer_close.h"
 
-#include <initializer_list>
-
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
@@ -37,7 +35,7 @@ static DWORD SettledFor(HWND container) {
 // desktop instead, as an ordinary window where the viewer was, with what embedding took
 // away given back: frame, the default system menu and the menu-bar item 4109. It is done
 // only after the editor answered throughout the settling time, so that a minimise request
-// still queued for it (Windows posts the one CloseWindow makes) was handled before SW_RESTORE.
+// that may still be queued for it from CloseWindow was handled before SW_RESTORE.
 static void ReleaseEditorToDesktop(HWND container, HWND editor) {
     RECT place;
     GetWindowRect(container, &place);
@@ -118,9 +116,7 @@ void ContinueClose(HWND container) {
         DestroyWindow(container);
         return;
     }
-    // IsHungAppWindow answers at once and spares a hung editor the glance.
-    if (IsHungAppWindow(editor) || !AnswersWithin(editor, kEditorGlanceMs) ||
-        FindEditorDialog(container, editor) != nullptr) {
+    if (!AnswersWithin(editor, kEditorGlanceMs) || FindEditorDialog(container, editor) != nullptr) {
         RestartSettleClock(container);
         return;
     }
@@ -159,7 +155,6 @@ void OnContainerDestroyed(HWND container) {
     if (holder == nullptr)
         return;
     SetParent(editor, holder);
-    for (const wchar_t* property : {kKeyboardHookProperty, kMouseHookProperty})
-        SetPropW(holder, property, RemovePropW(container, property));
+    MoveEditorHooks(container, holder);
     CloseViewer(holder);
 }
