@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -14,6 +13,7 @@
 #include "support/input.h"
 #include "support/recorder.h"
 #include "support/viewer.h"
+#include "support/window_watch.h"
 
 namespace {
 
@@ -491,36 +491,6 @@ TEST_F(Close, AHungEditorHoldsNoHostActionAndIsAskedToCloseOnceItAnswersAgain) {
     }
 }
 
-// Watches from its own thread, every millisecond, whether a window is ever a visible
-// top-level window or the foreground window.
-class ShowWatch {
-public:
-    explicit ShowWatch(HWND wnd)
-        : thread_([this, wnd] {
-              while (!stop_) {
-                  if (IsWindowVisible(wnd) && GetAncestor(wnd, GA_ROOT) == wnd)
-                      shownOnTop_ = true;
-                  if (GetForegroundWindow() == wnd)
-                      foreground_ = true;
-                  Sleep(1);
-              }
-          }) {}
-    ~ShowWatch() { Stop(); }
-    void Stop() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    bool shownOnTop() const { return shownOnTop_; }
-    bool foreground() const { return foreground_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> shownOnTop_{false};
-    std::atomic<bool> foreground_{false};
-    std::thread thread_;
-};
-
 // Editors that finish closing after WM_CLOSE returned, as application frameworks do: the
 // close does not wait for their shutdown, never shows their window on the desktop nor makes
 // it the foreground window, and leaves nothing behind.
@@ -545,7 +515,7 @@ TEST_F(Close, AnEditorThatClosesAfterTheCloseRequestReturnedIsNeverShownNorWaite
         SetForegroundWindow(GetAncestor(viewer.container, GA_ROOT));
         ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() != viewer.editor; }, 2000));
 
-        ShowWatch watch(viewer.editor);
+        WindowWatch watch(viewer.editor);
         const DWORD start = GetTickCount();
         plugin_.listCloseWindow(viewer.container);
         EXPECT_LT(MillisecondsSince(start), 500u) << "ListCloseWindow waited for the editor's shutdown";
@@ -554,8 +524,8 @@ TEST_F(Close, AnEditorThatClosesAfterTheCloseRequestReturnedIsNeverShownNorWaite
         EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer.container); }, 3000)) << "the container was left behind";
         PumpFor(200);
         watch.Stop();
-        EXPECT_FALSE(watch.shownOnTop()) << "the editor's window showed on the desktop";
-        EXPECT_FALSE(watch.foreground()) << "the editor's window became the foreground window";
+        EXPECT_FALSE(watch.WatchedShownOnTop()) << "the editor's window showed on the desktop";
+        EXPECT_FALSE(watch.WatchedForeground()) << "the editor's window became the foreground window";
         EXPECT_FALSE(IsWindow(viewer.editor));
         EXPECT_EQ(log_->Events("close").size(), 1u);
         EXPECT_EQ(CountOwnWindows(), windowsBefore);
@@ -590,8 +560,14 @@ TEST_F(Close, AListerWindowDestroyedByTheHostStillAsksTheEditorToClose) {
         CreateKey(kViewKey);
 
         const DWORD start = GetTickCount();
-        viewer.host = HostWindows();
+        {
+            RecordingFakes fakes(plugin_.module);
+            viewer.host = HostWindows();
+        }
         EXPECT_LT(MillisecondsSince(start), kCloseBoundMs) << "the host's DestroyWindow of the lister window";
+        // The hooks go with the editor into the window that closes it, and are removed there.
+        for (HHOOK hook : {viewer.keyboardHook, viewer.mouseHook})
+            EXPECT_EQ(std::count(RemovedHooks().begin(), RemovedHooks().end(), hook), 1);
         EXPECT_TRUE(log_->WaitForLine("close", 3000)) << "the editor was not asked to close";
         if (row.keeps) {
             ExpectOnTheDesktopWithItsText(viewer);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <thread>
 #include <type_traits>
@@ -17,6 +16,7 @@
 #include "support/message_box.h"
 #include "support/plugin.h"
 #include "support/stand_in_test.h"
+#include "support/window_watch.h"
 
 namespace {
 
@@ -58,10 +58,8 @@ ULONG_PTR U(T value) {
 // that name only as a macro for SetWindowLongW.
 #ifdef _WIN64
 constexpr char kSetWindowLongImport[] = "SetWindowLongPtrW";
-constexpr char kEditorPathKey[] = "path64";
 #else
 constexpr char kSetWindowLongImport[] = "SetWindowLongW";
-constexpr char kEditorPathKey[] = "path";
 #endif
 
 // Fakes that record and then do what the platform does.
@@ -329,7 +327,7 @@ TEST_F(Launch, CommandLineFollowsTheModeTheSettingsAndTheModeFiles) {
             editorDirectory = MakeDirectoryOfLength(files_, row.editorDirectoryChars) + L"\\";
             if (GetFileAttributesW((editorDirectory + L"Velnote.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
                 InstallStandInEditorAt(editorDirectory + L"Velnote.exe");
-            settings.append(kEditorPathKey).append("=").append(ToUtf8(editorDirectory)).append("Velnote.exe\r\n");
+            settings.append(kOwnPathKey).append("=").append(ToUtf8(editorDirectory)).append("Velnote.exe\r\n");
         }
         if (row.askOpenBinFile)
             settings += std::string("AskOpenBinFile=") + row.askOpenBinFile + "\r\n";
@@ -682,41 +680,6 @@ TEST_F(Launch, AnArrowKeyDuringTheWaitGivesUpTheLaunch) {
     }
 }
 
-// The time a window of another process (the editor's: no other runs) was the foreground
-// window, sampled every millisecond from a thread of the host until stopped.
-class ForegroundWatch {
-public:
-    ForegroundWatch() : thread_([this] { Run(); }) {}
-    ~ForegroundWatch() { Stop(); }
-    void Stop() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    double ForeignMs() const { return foreignMs_; }
-
-private:
-    void Run() {
-        LARGE_INTEGER frequency, previous, now;
-        QueryPerformanceFrequency(&frequency);
-        QueryPerformanceCounter(&previous);
-        bool foreign = false;
-        while (!stop_) {
-            Sleep(1);
-            QueryPerformanceCounter(&now);
-            if (foreign)
-                foreignMs_ += 1000.0 * static_cast<double>(now.QuadPart - previous.QuadPart) /
-                              static_cast<double>(frequency.QuadPart);
-            previous = now;
-            HWND front = GetForegroundWindow();
-            foreign = front != nullptr && ProcessOf(front) != GetCurrentProcessId();
-        }
-    }
-    std::atomic<bool> stop_{false};
-    double foreignMs_ = 0;
-    std::thread thread_;
-};
-
 // The editor starts without activation and is kept from taking the foreground while its
 // window stands free; under Wine it still takes it for the moment between focusing its own
 // control and the re-parenting, which the plug-in cannot prevent there.
@@ -735,10 +698,10 @@ TEST_F(Launch, TheEditorIsTheForegroundWindowForAtMostAMomentWhileItStarts) {
         HWND container;
         double foreignMs;
         {
-            ForegroundWatch watch;
+            WindowWatch watch;
             container = Open(host_.lister, file_);
             watch.Stop();
-            foreignMs = watch.ForeignMs();
+            foreignMs = watch.ForeignForegroundMs();
         }
         ASSERT_NE(container, nullptr);
         EXPECT_LE(foreignMs, kMomentMs);

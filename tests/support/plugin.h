@@ -22,13 +22,16 @@ struct Plugin {
 };
 
 // What differs between the two builds, for the build that this test program loads: its
-// file name and the folder below the plug-in folder where it looks for the editor by default.
+// file name, the folder below the plug-in folder where it looks for the editor by default,
+// and the settings key that names the editor.
 #ifdef _WIN64
 inline constexpr wchar_t kPluginFileName[] = L"Velnote.wlx64";
 inline constexpr wchar_t kDefaultEditorFolder[] = L"Velnote64\\";
+inline constexpr char kOwnPathKey[] = "path64";
 #else
 inline constexpr wchar_t kPluginFileName[] = L"Velnote.wlx";
 inline constexpr wchar_t kDefaultEditorFolder[] = L"Velnote\\";
+inline constexpr char kOwnPathKey[] = "path";
 #endif
 
 // The built plug-in file of this test program's bitness, as a Windows path.

@@ -1,0 +1,38 @@
+#include "support/window_watch.h"
+
+#include "support/host_windows.h"
+
+WindowWatch::WindowWatch(HWND watched) : thread_([this, watched] { Run(watched); }) {}
+
+WindowWatch::~WindowWatch() {
+    Stop();
+}
+
+void WindowWatch::Stop() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void WindowWatch::Run(HWND watched) {
+    LARGE_INTEGER frequency, previous, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&previous);
+    bool foreign = false;
+    while (!stop_) {
+        Sleep(1);
+        QueryPerformanceCounter(&now);
+        if (foreign)
+            foreignForegroundMs_ +=
+                1000.0 * static_cast<double>(now.QuadPart - previous.QuadPart) / static_cast<double>(frequency.QuadPart);
+        previous = now;
+        HWND front = GetForegroundWindow();
+        foreign = front != nullptr && ProcessOf(front) != GetCurrentProcessId();
+        if (watched == nullptr)
+            continue;
+        if (IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched)
+            watchedShownOnTop_ = true;
+        if (front == watched)
+            watchedForeground_ = true;
+    }
+}
