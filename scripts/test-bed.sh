@@ -41,7 +41,7 @@ cmake --preset tests-win32 -B "$build/win32" -DVELNOTE_WINEPREFIX="$PWD/$build/w
     fi
     if [ -n "$win32_emulated" ] && [ -z "$no_win32" ]; then
         marker=win32.RunUnderEmulationAsThisMachineDoesNotExecute32BitX86Programs
-        echo "add_test($marker /bin/sh -c \"grep -qx 'interpreter $wine32_dir/qemu-i386' /proc/sys/fs/binfmt_misc/qemu-i386 && grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 && echo 'The 32-bit tests ran on $wine32_version.'\")"
+        echo "add_test($marker /bin/sh -c \"grep -qx 'interpreter $kQemuI386' /proc/sys/fs/binfmt_misc/qemu-i386 && grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 && echo 'The 32-bit tests ran on $wine32_version.'\")"
         echo "set_tests_properties($marker PROPERTIES LABELS \"win32;emulated\")"
     fi
 } >"$build/CTestTestfile.cmake"

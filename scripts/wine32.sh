@@ -8,8 +8,9 @@
 # resolves wine32 from whichever indexes did download, the packages are unpacked with
 # dpkg-deb, and nothing of i386 is installed on the machine.
 #
-# Where the processor refuses 32-bit code, qemu-i386 is registered with binfmt_misc, so that
-# every i386 program, Wine's 32-bit loader and what it starts included, runs emulated.
+# Where the processor refuses 32-bit code, qemu-i386 of a qemu-user new enough is put at
+# $kQemuI386 and registered with binfmt_misc, so that every i386 program, Wine's 32-bit
+# loader and what it starts included, runs emulated.
 #
 # set_up_wine32 DIR: returns 0 and sets wine32_loader, wine32_wine64, wine32_library_path,
 # wine32_version and win32_emulated ("yes" or ""); or returns 1 with wine32_failed_step set
@@ -19,6 +20,9 @@
 kQemuI386Magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 kQemuI386Mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 kBinfmtDir=/proc/sys/fs/binfmt_misc
+# One emulator for the machine, wherever its checkouts lie: test beds side by side (and a
+# test run going on meanwhile) share its registration instead of replacing it in turn.
+kQemuI386=/usr/local/libexec/velnote/qemu-i386
 # Older qemu answers Wine's MAP_FIXED_NOREPLACE reservations with another address instead of
 # failing; Wine then reserves in 64 KiB steps, and each 32-bit process takes a minute to start.
 kQemuOldestUsable=1:10.0
@@ -63,7 +67,8 @@ prepare_private_apt() {
     private_apt apt-get -qq update >"$wine32_apt/update.log" 2>&1 || true
 }
 
-# The newest qemu-user the private apt knows, when it is new enough; unpacks its qemu-i386.
+# The newest qemu-user the private apt knows, when it is new enough; its qemu-i386 (a static
+# program) goes to $kQemuI386.
 fetch_qemu() {
     local version
     version=$(private_apt apt-cache madison qemu-user 2>/dev/null | awk -F' [|] ' '{ print $2 }' | sort -V | tail -n 1)
@@ -72,26 +77,27 @@ fetch_qemu() {
         return 1
     (cd "$wine32_apt/debs" && private_apt apt-get -qq download "qemu-user=$version" >/dev/null 2>&1) ||
         wine32_fail DownloadingTheEmulator "qemu-user $version could not be downloaded" || return 1
-    dpkg-deb --fsys-tarfile "$wine32_apt"/debs/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$wine32_dir/qemu-i386" &&
-        chmod 755 "$wine32_dir/qemu-i386" ||
+    dpkg-deb --fsys-tarfile "$wine32_apt"/debs/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$wine32_apt/qemu-i386" &&
+        as_root install -D -m 755 "$wine32_apt/qemu-i386" "$kQemuI386" &&
+        echo "$version" | as_root tee "$kQemuI386.version" >/dev/null ||
         wine32_fail DownloadingTheEmulator "qemu-i386 could not be unpacked from qemu-user $version" || return 1
-    echo "$version" >"$wine32_dir/qemu-i386.version"
 }
 
-# Registers qemu-i386 for i386 ELF files. Flag F opens the emulator now, so that it is found
-# from inside every mount namespace and after its file is gone. A registration under the
-# same name that names another emulator is replaced: an older qemu makes the set unusable.
+# Whether $kQemuI386 is registered for i386 programs, as a run before this one left it.
+qemu_registered() {
+    grep -qx "interpreter $kQemuI386" "$kBinfmtDir/qemu-i386" 2>/dev/null && grep -qx enabled "$kBinfmtDir/qemu-i386"
+}
+
+# Registers $kQemuI386 for i386 ELF files. Flag F opens the emulator now, so that it is found
+# from inside every mount namespace. A registration under the same name that names another
+# emulator is replaced: an older qemu makes the set unusable.
 register_qemu() {
-    local entry=$kBinfmtDir/qemu-i386
     if [ ! -e "$kBinfmtDir/register" ]; then
         as_root mount -t binfmt_misc binfmt_misc "$kBinfmtDir" 2>/dev/null ||
             wine32_fail RegisteringTheEmulator "binfmt_misc cannot be mounted here" || return 1
     fi
-    if [ -e "$entry" ]; then
-        grep -qx "interpreter $wine32_dir/qemu-i386" "$entry" && grep -qx enabled "$entry" && return 0
-        as_root sh -c "echo -1 >$entry"
-    fi
-    as_root sh -c "printf '%s\n' ':qemu-i386:M::$kQemuI386Magic:$kQemuI386Mask:$wine32_dir/qemu-i386:F' >$kBinfmtDir/register" 2>/dev/null &&
+    [ -e "$kBinfmtDir/qemu-i386" ] && as_root sh -c "echo -1 >$kBinfmtDir/qemu-i386"
+    as_root sh -c "printf '%s\n' ':qemu-i386:M::$kQemuI386Magic:$kQemuI386Mask:$kQemuI386:F' >$kBinfmtDir/register" 2>/dev/null &&
         run_i386_probe ||
         wine32_fail RegisteringTheEmulator "qemu-i386 could not be registered with binfmt_misc, or a 32-bit program did not run through it"
 }
@@ -138,9 +144,16 @@ set_up_wine32() {
     win32_emulated=""
     local apt_prepared=""
     mkdir -p "$wine32_dir"
-    if ! machine_runs_i386; then
+    # The emulator is registered only where the processor refused the probe, so a
+    # registration of our own says this machine needs it: it is kept, never switched off for
+    # another probe while a test run elsewhere may be using it.
+    if qemu_registered; then
         win32_emulated=yes
-        if [ ! -x "$wine32_dir/qemu-i386" ]; then
+        run_i386_probe || wine32_fail RegisteringTheEmulator "a 32-bit program did not run through the registered qemu-i386" ||
+            return 1
+    elif ! machine_runs_i386; then
+        win32_emulated=yes
+        if ! dpkg --compare-versions "$(cat "$kQemuI386.version" 2>/dev/null || echo 0)" ge "$kQemuOldestUsable"; then
             prepare_private_apt backports
             apt_prepared=yes
             fetch_qemu || return 1
@@ -158,5 +171,5 @@ set_up_wine32() {
     wine32_loader="$tree/usr/lib/wine/wine"
     wine32_wine64="$tree/usr/lib/wine/wine64"
     wine32_library_path="$tree/lib/i386-linux-gnu:$tree/usr/lib/i386-linux-gnu"
-    wine32_version="wine32 $(cat "$wine32_dir/wine32.version")${win32_emulated:+ under qemu-i386 $(cat "$wine32_dir/qemu-i386.version")}"
+    wine32_version="wine32 $(cat "$wine32_dir/wine32.version")${win32_emulated:+ under qemu-i386 $(cat "$kQemuI386.version")}"
 }
