@@ -10,6 +10,8 @@ inline constexpr int kCommandLineChars = 512;
 
 // Window classes and titles.
 inline constexpr wchar_t kEditorClass[] = L"Velnote4";  // the editor main window's and the container's
+// The plug-in's window between the container and the editor main window.
+inline constexpr wchar_t kEditorHolderClass[] = L"Velnote4Holder";
 inline constexpr wchar_t kDialogClass[] = L"#32770";
 inline constexpr wchar_t kEditorDialogTitle[] = L"Velnote";
 inline constexpr wchar_t kTotalCommanderClass[] = L"TTOTAL_CMD";
@@ -94,6 +96,8 @@ inline constexpr UINT kRefitLookMs = 250;
 // last seen busy or asking.
 inline constexpr wchar_t kClosePhaseProperty[] = L"Velnote.ClosePhase";
 inline constexpr wchar_t kCloseClockProperty[] = L"Velnote.CloseClock";
+// The editor main window of a close in progress once it has left the container for the desktop.
+inline constexpr wchar_t kReleasedEditorProperty[] = L"Velnote.ReleasedEditor";
 
 // Messages shown to the user, and the two editor command lines; %s stands for a text.
 inline constexpr wchar_t kCannotCreateSettingsFormat[] = L"I can't create a file %s. Default paths will be used  %s, %s";

@@ -30,9 +30,12 @@ void WindowWatch::Run(HWND watched) {
         foreign = front != nullptr && ProcessOf(front) != GetCurrentProcessId();
         if (watched == nullptr)
             continue;
-        if (IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched)
+        // A minimised window shows on the taskbar only; under Wine it may even be activated
+        // there when the active window goes, without coming in front.
+        const bool minimised = IsIconic(watched) != FALSE;
+        if (IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched && !minimised)
             watchedShownOnTop_ = true;
-        if (front == watched)
+        if (front == watched && !minimised)
             watchedForeground_ = true;
     }
 }
