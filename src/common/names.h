@@ -84,6 +84,11 @@ inline constexpr UINT kEditorCommandWaitMs = 2000;
 inline constexpr UINT kEditorCloseWaitMs = 2000;
 inline constexpr UINT kEditorAnswerWaitMs = 500;
 inline constexpr UINT kEditorGlanceMs = 50;
+// Right after its close request an editor that keeps its window answers as soon as its thread
+// reads messages again; one whose message loop ended does not, and costs the close this long.
+// It is looked at twice, this far apart (the first look may reach the loop's last read).
+inline constexpr UINT kEditorAfterCloseGlanceMs = 200;
+inline constexpr DWORD kEditorAfterClosePauseMs = 50;
 // After its close request the editor is given this long to end or destroy its window, as
 // application frameworks do after WM_CLOSE returned, before it counts as keeping it.
 inline constexpr DWORD kEditorSettleMs = 600;

@@ -48,22 +48,6 @@ static void OnContainerTimer(HWND container, WPARAM timer) {
         RefitEditor(container);
 }
 
-// An open dialog of the embedded editor: visible, of the editor's process, and owned by the
-// editor main window or, as the system arranges for a child's dialogs, by the top-level
-// window above the container. Another process's dialog, another viewer's included, is not.
-HWND FindEditorDialog(HWND container, HWND editor) {
-    DWORD editorProcess = 0;
-    GetWindowThreadProcessId(editor, &editorProcess);
-    HWND root = GetAncestor(container, GA_ROOT);
-    for (HWND dialog = NextWindowOfProcess(kDialogClass, editorProcess, nullptr); dialog != nullptr;
-         dialog = NextWindowOfProcess(kDialogClass, editorProcess, dialog)) {
-        HWND owner = GetWindow(dialog, GW_OWNER);
-        if (IsWindowVisible(dialog) && (owner == editor || owner == root))
-            return dialog;
-    }
-    return nullptr;
-}
-
 // An editor dialog that is open when the viewer gets the focus keeps it; a modeless one
 // leaves the lister enabled, so the user can click back into the viewer meanwhile. Focusing
 // the dialog waits for the editor's thread, so an editor that does not answer keeps none.
@@ -141,13 +125,6 @@ static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, L
     }
 }
 
-// The editor main window lies in a holder of the plug-in's own between it and the container:
-// when the host destroys the lister window, the holder, with the editor inside, can be taken
-// out of it without waiting for the editor, which moving the editor's own window would.
-HWND EmbeddedEditor(HWND container) {
-    return GetWindow(GetWindow(container, GW_CHILD), GW_CHILD);
-}
-
 static void RegisterHolderClass() {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
@@ -173,7 +150,7 @@ void RegisterContainerClass() {
     RegisterClassExW(&windowClass);
 }
 
-HWND CreateEditorHolder(HWND parent) {
+static HWND CreateEditorHolder(HWND parent) {
     return CreateWindowExW(0, kEditorHolderClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
                            nullptr, gModule, nullptr);
 }

@@ -3,8 +3,8 @@
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
-#include "hosting/container_window.h"
 #include "hosting/editor_hooks.h"
+#include "hosting/process_windows.h"
 
 // Phases of a close that goes on after ListCloseWindow, kept on the container.
 enum ClosePhase : ULONG_PTR {
@@ -62,6 +62,17 @@ static void ReleaseEditorMinimised(HWND container, HWND editor) {
                  SWP_NOACTIVATE | SWP_FRAMECHANGED);
     ShowWindow(editor, SW_SHOWMINNOACTIVE);
     SetPropW(container, kReleasedEditorProperty, editor);
+}
+
+// An editor whose message loop ends on WM_CLOSE may still answer a look, from inside the very
+// read that then hands it that end; after it answers nothing, and any call on its window waits
+// for its shutdown. It counts as running on only when it also answers a second look a moment
+// later, once that read has returned.
+static bool RunsOnAfterClose(HWND editor) {
+    if (!AnswersWithin(editor, kEditorAfterCloseGlanceMs))
+        return false;
+    Sleep(kEditorAfterClosePauseMs);
+    return AnswersWithin(editor, kEditorAfterCloseGlanceMs);
 }
 
 // Once the editor has settled with its window kept, and the host still lives, the editor
@@ -124,9 +135,8 @@ void CloseViewer(HWND container) {
     // destroy their window, a moment after WM_CLOSE returned. The container finishes then.
     KillTimer(container, kRefitTimer);
     LeaveLister(container);
-    // An editor whose message loop ended on WM_CLOSE no longer answers, and a call on its
-    // window would wait for its shutdown: it stays inside until it has settled.
-    if (answers && AnswersWithin(editor, kEditorGlanceMs))
+    // One that does not run on stays inside: it is ending, or it is released once it answers.
+    if (answers && RunsOnAfterClose(editor))
         ReleaseEditorMinimised(container, editor);
     SetClosePhase(container, answers ? kCloseAsked : kCloseNotAsked);
     RestartSettleClock(container);
@@ -153,10 +163,16 @@ void ContinueClose(HWND container) {
         RestartSettleClock(container);
         return;
     }
+    // One that did not run on right after the request leaves as soon as it does.
+    if (EmbeddedEditor(container) == editor) {
+        if (RunsOnAfterClose(editor))
+            ReleaseEditorMinimised(container, editor);
+        else
+            RestartSettleClock(container);
+        return;
+    }
     if (SettledFor(container) < kEditorSettleMs)
         return;
-    if (EmbeddedEditor(container) == editor)
-        ReleaseEditorMinimised(container, editor);
     BringReleasedEditorForward(editor);
     DestroyWindow(container);
 }

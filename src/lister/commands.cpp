@@ -1,6 +1,6 @@
 #include "common/editor_calls.h"
 #include "common/names.h"
-#include "hosting/container_window.h"
+#include "hosting/process_windows.h"
 #include "lister/exports.h"
 
 // The host waits while the editor handles the command, as long as the editor answers;

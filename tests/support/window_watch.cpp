@@ -31,11 +31,14 @@ void WindowWatch::Run(HWND watched) {
         if (watched == nullptr)
             continue;
         // A minimised window shows on the taskbar only; under Wine it may even be activated
-        // there when the active window goes, without coming in front.
-        const bool minimised = IsIconic(watched) != FALSE;
-        if (IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched && !minimised)
+        // there when the active window goes, without coming in front. The window changes while
+        // it is looked at: it is minimised before it shows, and reads as not minimised once
+        // destroyed, so it counts only when it still shows after it read as not minimised.
+        const bool shown = IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched;
+        const bool restored = !IsIconic(watched) && IsWindowVisible(watched);
+        if (shown && restored)
             watchedShownOnTop_ = true;
-        if (front == watched && !minimised)
+        if (front == watched && restored)
             watchedForeground_ = true;
     }
 }
