@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <functional>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -248,7 +251,7 @@ TEST_F(Close, AContainerWhoseEditorHasEndedIsStillClearedAndDestroyed) {
     ASSERT_TRUE(viewer.IsOpen());
     PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
     ASSERT_TRUE(viewer.WaitForEditorExit());
-    ASSERT_EQ(GetWindow(viewer.container, GW_CHILD), nullptr);
+    ASSERT_EQ(EmbeddedEditorOf(viewer.container), nullptr);
     CreateKey(kViewKey);
     SetForegroundWindow(viewer.host.main);
     ASSERT_EQ(GetActiveWindow(), viewer.host.main);
@@ -329,12 +332,15 @@ TEST_F(Close, AnEditorThatKeepsItsWindowIsGivenBackToTheDesktopWithItsText) {
         DropRepeatedGlances();
         std::vector<Entry> expected = ClosingSequence(mode == ViewerMode::kQuickView ? "host" : "lister",
                                                       mode == ViewerMode::kQuickView);
-        // Given back once it has settled, from the container that left the lister with it.
+        // Out of the host's windows at once, minimised and not activated, from the container that
+        // left the lister; brought forward once it has settled.
         const std::vector<Entry> release = {
             {"ShowWindow", "container", SW_HIDE},
+            {"ShowWindow", "editor", SW_HIDE},
             {"GetSystemMenu", "editor", TRUE},
             {"GetMenu", "editor"},
             {"EnableMenuItem", "menu bar", 4109, MF_BYCOMMAND | MF_ENABLED},
+            {"ShowWindow", "editor", SW_SHOWMINNOACTIVE},
             {"ShowWindow", "editor", SW_RESTORE},
         };
         expected.insert(expected.end() - 1, release.begin(), release.end());
@@ -397,8 +403,9 @@ bool TypeIntoEditor(const Viewer& viewer) {
 // The editor's window is an ordinary window on the desktop again, with the typed text, and
 // its process still runs; the user then closes it there.
 void ExpectOnTheDesktopWithItsText(const Viewer& viewer) {
-    EXPECT_TRUE(PumpUntil([&] { return GetParent(viewer.editor) == nullptr && IsWindowVisible(viewer.editor); }, 3000))
-        << "the editor was not given back to the desktop";
+    EXPECT_TRUE(PumpUntil([&] {
+        return GetParent(viewer.editor) == nullptr && IsWindowVisible(viewer.editor) && !IsIconic(viewer.editor);
+    }, 3000)) << "the editor was not given back to the desktop";
     EXPECT_EQ(GetAncestor(viewer.editor, GA_ROOT), viewer.editor);
     EXPECT_FALSE(IsIconic(viewer.editor));
     EXPECT_EQ(GetWindowLongPtrW(viewer.editor, GWL_STYLE) & WS_CHILD, 0);
@@ -598,6 +605,114 @@ TEST_F(Close, WhileTheEditorAsksAboutTheCloseTheHostWaitsForTheAnswer) {
     EXPECT_TRUE(log_->WaitForLine("close-question-result 2", 1000));
     viewer.host = HostWindows();
     ExpectOnTheDesktopWithItsText(viewer);
+}
+
+// A file manager that quits ends the viewer one way or the other, then its process at once. A
+// second copy of this test plays that host: it opens a viewer, types into the editor or stops
+// it, ends the viewer, destroys its top-level window and calls ExitProcess with the milliseconds
+// that DestroyWindow took. The editor logs to this copy's log; the host's files go to our folder.
+enum class HostEnd { kListCloseWindow, kListerDestroyed };
+enum class Outcome { kEnds, kKept, kNeverInFront, kNotAnswering };
+
+// An editor whose message loop ended on WM_CLOSE cannot be touched until its process has gone.
+// In a stand-alone lister Windows minimises it first (CloseWindow), which Wine does not do for a
+// child window, and Wine leaves it visible on the desktop when the host's windows go: that row
+// runs in quick view, where it was hidden before the close request.
+const struct QuitRow {
+    const char* name;
+    ViewerMode mode;
+    const wchar_t* editorMode;
+    HostEnd end;
+    Outcome outcome;
+} kQuitRows[] = {
+    {"keeps; ListCloseWindow", ViewerMode::kLister, L"keep", HostEnd::kListCloseWindow, Outcome::kKept},
+    {"keeps; destroyed", ViewerMode::kQuickView, L"keep", HostEnd::kListerDestroyed, Outcome::kKept},
+    {"closes; ListCloseWindow", ViewerMode::kQuickView, nullptr, HostEnd::kListCloseWindow, Outcome::kEnds},
+    {"closes; destroyed", ViewerMode::kLister, nullptr, HostEnd::kListerDestroyed, Outcome::kEnds},
+    {"endloop; ListCloseWindow", ViewerMode::kQuickView, L"endloop:1000", HostEnd::kListCloseWindow,
+     Outcome::kNeverInFront},
+    {"destroylater; ListCloseWindow", ViewerMode::kLister, L"destroylater:250", HostEnd::kListCloseWindow,
+     Outcome::kNeverInFront},
+    {"destroylater; destroyed", ViewerMode::kQuickView, L"destroylater:250", HostEnd::kListerDestroyed,
+     Outcome::kNeverInFront},
+    {"hung; destroyed", ViewerMode::kLister, nullptr, HostEnd::kListerDestroyed, Outcome::kNotAnswering},
+};
+constexpr LPARAM kQuitHangMs = 10000;  // beyond the 5 s after which the system counts it as hung
+
+TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEditor) {
+    wchar_t role[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"VELNOTE_QUITTING_HOST", role, MAX_PATH) != 0) {
+        const QuitRow& row = kQuitRows[_wtoi(role)];
+        SetTestEnvironment(L"VELNOTE_EDITOR_LOG", std::wcschr(role, L' ') + 1);
+        Viewer viewer = Open(row.mode);
+        if (row.outcome == Outcome::kKept)
+            TypeIntoEditor(viewer);
+        if (row.outcome == Outcome::kNotAnswering) {
+            PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kQuitHangMs);
+            PumpUntil([&] { return IsHungAppWindow(viewer.editor) != FALSE; }, 8000);
+        }
+        if (row.end == HostEnd::kListCloseWindow)
+            plugin_.listCloseWindow(viewer.container);
+        const DWORD start = GetTickCount();
+        DestroyWindow(GetAncestor(viewer.host.lister, GA_ROOT));
+        ExitProcess(GetTickCount() - start);
+    }
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --gtest_filter=Close.AHostThatQuits*";
+    SetTestEnvironment(L"TMP", files_.c_str());
+    SetTestEnvironment(L"TEMP", files_.c_str());
+    for (size_t index = 0; index < std::size(kQuitRows); ++index) {
+        const QuitRow& row = kQuitRows[index];
+        SCOPED_TRACE(row.name);
+        SetEditorMode(row.editorMode);
+        SetTestEnvironment(L"VELNOTE_QUITTING_HOST", (std::to_wstring(index) + L" " + log_->path()).c_str());
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION host = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &host));
+        SetTestEnvironment(L"VELNOTE_QUITTING_HOST", nullptr);
+        ASSERT_TRUE(log_->WaitFor([](const std::string& line) { return line.rfind("window ", 0) == 0; }, 15000));
+        const HWND editor = ParseLoggedWindow(log_->Events("window").at(0));
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, log_->ProcessIds().at(0));
+        ASSERT_TRUE(PumpUntil([&] { return GetParent(editor) != nullptr; }, 10000)) << "never embedded";
+        const HWND hostWindow = GetAncestor(editor, GA_ROOT);
+        WindowWatch watch(row.outcome == Outcome::kNeverInFront ? editor : nullptr);
+
+        // The host's exit counts from the moment its window has gone.
+        DWORD gone = 0, ended = 0, destroyMs = 0;
+        ASSERT_TRUE(PumpUntil([&] {
+            gone = gone != 0 || IsWindow(hostWindow) ? gone : GetTickCount();
+            ended = GetTickCount();
+            return WaitForSingleObject(host.hProcess, 0) == WAIT_OBJECT_0;
+        }, 30000));
+        GetExitCodeProcess(host.hProcess, &destroyMs);
+        EXPECT_LT(destroyMs, kCloseBoundMs) << "the host's DestroyWindow";
+        EXPECT_LT(ended - gone, kCloseBoundMs) << "the host's exit";
+        std::printf("%s: DestroyWindow %lu ms, exit %lu ms\n", row.name, destroyMs, ended - gone);
+        if (row.outcome == Outcome::kKept) {
+            EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the editor ended";
+            EXPECT_TRUE(IsWindowVisible(editor) && GetAncestor(editor, GA_ROOT) == editor) << "not on the desktop";
+            EXPECT_EQ(TextOf(GetWindow(editor, GW_CHILD)), L"text");
+            PostMessageW(editor, WM_CLOSE, 0, 0);  // the user closes it there
+        }
+        if (row.outcome == Outcome::kNotAnswering) {
+            // With its host gone it cannot be asked anything; what it does on recovering is its own.
+            EXPECT_TRUE(log_->WaitForLine("hang-end", static_cast<DWORD>(kQuitHangMs)));
+            const bool ended = WaitForSingleObject(process, 3000) == WAIT_OBJECT_0;
+            std::printf("  the editor, answering again: %s, its window %s\n", ended ? "ended" : "runs on",
+                        IsWindow(editor) ? "kept" : "gone");
+            TerminateProcess(process, 0);
+        }
+        EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0) << "the editor did not end";
+        watch.Stop();
+        EXPECT_FALSE(watch.WatchedShownOnTop() || watch.WatchedForeground()) << "the editor showed in front";
+        CloseHandle(process);
+        CloseHandle(host.hThread);
+        CloseHandle(host.hProcess);
+        DeleteFileW(log_->path().c_str());
+    }
 }
 
 }  // namespace

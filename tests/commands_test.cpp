@@ -294,7 +294,7 @@ TEST_F(Commands, EveryCommandOnAContainerWithoutEditorFailsAndSendsNothing) {
         } else {
             SetParent(viewer.editor, nullptr);
         }
-        ASSERT_EQ(GetWindow(viewer.container, GW_CHILD), nullptr);
+        ASSERT_EQ(EmbeddedEditorOf(viewer.container), nullptr);
         ASSERT_TRUE(IsWindow(viewer.container));
 
         for (const Call& call : calls) {

@@ -121,7 +121,7 @@ protected:
         RECT client;
         GetClientRect(host_.lister, &client);
         SetWindowPos(container_, nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER);
-        editor_ = GetWindow(container_, GW_CHILD);
+        editor_ = EmbeddedEditorOf(container_);
         ASSERT_NE(editor_, nullptr);
         edit_ = GetWindow(editor_, GW_CHILD);
         editorThread_ = GetWindowThreadProcessId(editor_, &editorProcess_);

@@ -133,7 +133,7 @@ private:
     std::vector<std::unique_ptr<ScopedImport>> scopes_;
 };
 
-TEST_F(Launch, ListerModeEmbedsTheEditorAsTheContainersOnlyChild) {
+TEST_F(Launch, ListerModeEmbedsTheEditorAsTheOnlyWindowInTheContainersHolder) {
     host_ = CreateStandAloneLister();
     HWND container;
     {
@@ -152,9 +152,12 @@ TEST_F(Launch, ListerModeEmbedsTheEditorAsTheContainersOnlyChild) {
               WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN);
     EXPECT_EQ(GetWindowLongPtrW(container, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
 
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND holder = GetWindow(container, GW_CHILD);
+    EXPECT_EQ(ChildrenOf(container), std::vector<HWND>{holder});
+    EXPECT_EQ(ProcessOf(holder), GetCurrentProcessId());
+    HWND editor = EmbeddedEditorOf(container);
     ASSERT_NE(editor, nullptr);
-    EXPECT_EQ(ChildrenOf(container), std::vector<HWND>{editor});
+    EXPECT_EQ(ChildrenOf(holder), std::vector<HWND>{editor});
     EXPECT_EQ(ClassOf(editor), L"Velnote4");
     ASSERT_EQ(log_->ProcessIds().size(), 1u);
     EXPECT_EQ(ProcessOf(editor), log_->ProcessIds()[0]);
@@ -163,9 +166,9 @@ TEST_F(Launch, ListerModeEmbedsTheEditorAsTheContainersOnlyChild) {
     EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
 
     std::vector<Call> expected = {
-        {"SetParent", U(editor), U(container)},
+        {"SetParent", U(editor), U(holder)},
         {kSetWindowLongImport, U(editor), U(GWL_STYLE), U(WS_CHILD), U(WS_CHILD)},
-        {"SetParent", U(editor), U(container)},
+        {"SetParent", U(editor), U(holder)},
         {"SetForegroundWindow", U(host_.lister)},
         {"SetFocus", U(host_.lister)},
         {"ShowWindow", U(editor), U(SW_SHOWMAXIMIZED)},
@@ -190,7 +193,7 @@ TEST_F(Launch, QuickViewEmbedsTheEditorInTheChildListerWindow) {
     ASSERT_NE(container, nullptr);
     EXPECT_EQ(GetParent(container), host_.lister);
     EXPECT_EQ(GetAncestor(container, GA_ROOT), host_.main);
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditorOf(container);
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(ProcessOf(editor), log_->ProcessIds().at(0));
     EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
@@ -210,7 +213,7 @@ TEST_F(Launch, TrimsTheEditorsMenuBarAndSystemMenu) {
         container = Open(host_.lister, file_);
     }
     ASSERT_NE(container, nullptr);
-    ULONG_PTR editor = U(GetWindow(container, GW_CHILD));
+    ULONG_PTR editor = U(EmbeddedEditorOf(container));
     constexpr ULONG_PTR kGrayed = MF_BYCOMMAND | MF_DISABLED | MF_GRAYED;
     static_assert(kGrayed == 3, "the flags as the editor's menus expect them");
     std::vector<Call> expected = {
@@ -265,7 +268,7 @@ TEST_F(Launch, EditorFillsTheContainerAsTheHostResizesIt) {
     host_ = CreateStandAloneLister();
     HWND container = Open(host_.lister, file_);
     ASSERT_NE(container, nullptr);
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditorOf(container);
     struct Size {
         int x, y, width, height;
         bool moveWindow;
@@ -386,7 +389,7 @@ TEST_F(Launch, HostsMaximizedSettingDecidesWhichWindowIsShownLast) {
         }
         SetTestEnvironment(L"COMMANDER_INI", nullptr);
         ASSERT_NE(container, nullptr);
-        HWND editor = GetWindow(container, GW_CHILD);
+        HWND editor = EmbeddedEditorOf(container);
         ASSERT_EQ(gCalls.size(), 2u);
         EXPECT_EQ(gCalls[0], (Call{"ShowWindow", U(editor), U(SW_SHOWMAXIMIZED)}));
         EXPECT_EQ(gCalls[1], (Call{"ShowWindow", U(row.editorShownLast ? editor : host_.lister), U(SW_SHOW)}));
@@ -418,7 +421,7 @@ TEST_F(Launch, AnotherEditorsWindowInFrontIsNeverTaken) {
         container = Open(host_.lister, file_);
     }
     ASSERT_NE(container, nullptr);
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditorOf(container);
     EXPECT_EQ(ProcessOf(editor), log_->ProcessIds().at(0));
     EXPECT_NE(editor, otherWindow);
     EXPECT_GT(std::count(gFound.begin(), gFound.end(), otherWindow), 0)
@@ -438,7 +441,7 @@ TEST_F(Launch, AnEditorThatShowsItsWindowLateIsWaitedFor) {
     host_ = CreateStandAloneLister();
     HWND container = Open(host_.lister, file_);
     ASSERT_NE(container, nullptr);
-    EXPECT_EQ(ProcessOf(GetWindow(container, GW_CHILD)), log_->ProcessIds().at(0));
+    EXPECT_EQ(ProcessOf(EmbeddedEditorOf(container)), log_->ProcessIds().at(0));
     EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
 }
 
@@ -522,7 +525,7 @@ TEST_F(Launch, AnEditorIsEmbeddedOnlyOnceItAnswersAndGivenUpWhenItDoesNotInTime)
         const DWORD programId = GetProcessId(program);
         if (row.embedded) {
             ASSERT_NE(container, nullptr);
-            EXPECT_EQ(ProcessOf(GetWindow(container, GW_CHILD)), programId);
+            EXPECT_EQ(ProcessOf(EmbeddedEditorOf(container)), programId);
             EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
             EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
             plugin_.listCloseWindow(container);
@@ -626,7 +629,7 @@ TEST_F(Launch, AQuestionAskedBeforeTheMainWindowHoldsTheDeadline) {
     MessageBoxWatcher boxes;
     HWND container = Open(host_.lister, file_);
     ASSERT_NE(container, nullptr);
-    EXPECT_EQ(ProcessOf(GetWindow(container, GW_CHILD)), log_->ProcessIds().at(0));
+    EXPECT_EQ(ProcessOf(EmbeddedEditorOf(container)), log_->ProcessIds().at(0));
     EXPECT_EQ(log_->Events("question-result"), std::vector<std::string>{"1"});
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 }

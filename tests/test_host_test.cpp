@@ -244,7 +244,7 @@ TEST(TestHost, TheEditorFillsTheListerWindowAsTheHostIsResized) {
         // In quick view the lister window is the panel inside the main window.
         HWND lister = mode.topClass == std::wstring(L"TLister") ? top : GetWindow(top, GW_CHILD);
         HWND container = GetWindow(lister, GW_CHILD);
-        HWND editor = GetWindow(container, GW_CHILD);
+        HWND editor = EmbeddedEditorOf(container);
         ASSERT_NE(editor, nullptr);
         for (SIZE size : {SIZE{640, 480}, SIZE{820, 560}}) {
             SetWindowPos(top, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -10,6 +10,8 @@ inline constexpr int kCommandLineChars = 512;
 
 // Window classes and titles.
 inline constexpr wchar_t kEditorClass[] = L"Velnote4";  // the editor main window's and the container's
+// The plug-in's window between the container and the editor main window.
+inline constexpr wchar_t kEditorHolderClass[] = L"Velnote4Holder";
 inline constexpr wchar_t kDialogClass[] = L"#32770";
 inline constexpr wchar_t kEditorDialogTitle[] = L"Velnote";
 inline constexpr wchar_t kTotalCommanderClass[] = L"TTOTAL_CMD";
@@ -82,6 +84,11 @@ inline constexpr UINT kEditorCommandWaitMs = 2000;
 inline constexpr UINT kEditorCloseWaitMs = 2000;
 inline constexpr UINT kEditorAnswerWaitMs = 500;
 inline constexpr UINT kEditorGlanceMs = 50;
+// Right after its close request an editor that keeps its window answers as soon as its thread
+// reads messages again; one whose message loop ended does not, and costs the close this long.
+// It is looked at twice, this far apart (the first look may reach the loop's last read).
+inline constexpr UINT kEditorAfterCloseGlanceMs = 200;
+inline constexpr DWORD kEditorAfterClosePauseMs = 50;
 // After its close request the editor is given this long to end or destroy its window, as
 // application frameworks do after WM_CLOSE returned, before it counts as keeping it.
 inline constexpr DWORD kEditorSettleMs = 600;
@@ -94,6 +101,8 @@ inline constexpr UINT kRefitLookMs = 250;
 // last seen busy or asking.
 inline constexpr wchar_t kClosePhaseProperty[] = L"Velnote.ClosePhase";
 inline constexpr wchar_t kCloseClockProperty[] = L"Velnote.CloseClock";
+// The editor main window of a close in progress once it has left the container for the desktop.
+inline constexpr wchar_t kReleasedEditorProperty[] = L"Velnote.ReleasedEditor";
 
 // Messages shown to the user, and the two editor command lines; %s stands for a text.
 inline constexpr wchar_t kCannotCreateSettingsFormat[] = L"I can't create a file %s. Default paths will be used  %s, %s";

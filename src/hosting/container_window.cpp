@@ -18,17 +18,22 @@ static void ReleaseArrowKeys() {
 // Moving another thread's window waits for that thread, SWP_ASYNCWINDOWPOS included once
 // embedding has joined the two threads' input, so an editor that does not answer a glance is
 // not moved now: the container's refit timer fits it once it answers again.
+// The holder is the plug-in's own window and follows at once, whatever the editor does.
 static void FitEditorToClient(HWND container) {
-    HWND editor = GetWindow(container, GW_CHILD);
+    RECT client;
+    GetClientRect(container, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    if (HWND holder = GetWindow(container, GW_CHILD))
+        SetWindowPos(holder, nullptr, client.left, client.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    HWND editor = EmbeddedEditor(container);
     if (editor == nullptr)
         return;
     if (!AnswersWithin(editor, kEditorGlanceMs)) {
         SetTimer(container, kRefitTimer, kRefitLookMs, nullptr);
         return;
     }
-    RECT client;
-    GetClientRect(container, &client);
-    SetWindowPos(editor, nullptr, client.left, client.top, client.right - client.left, client.bottom - client.top, 0);
+    SetWindowPos(editor, nullptr, 0, 0, width, height, 0);
 }
 
 static void RefitEditor(HWND container) {
@@ -43,27 +48,11 @@ static void OnContainerTimer(HWND container, WPARAM timer) {
         RefitEditor(container);
 }
 
-// An open dialog of the embedded editor: visible, of the editor's process, and owned by the
-// editor main window or, as the system arranges for a child's dialogs, by the top-level
-// window above the container. Another process's dialog, another viewer's included, is not.
-HWND FindEditorDialog(HWND container, HWND editor) {
-    DWORD editorProcess = 0;
-    GetWindowThreadProcessId(editor, &editorProcess);
-    HWND root = GetAncestor(container, GA_ROOT);
-    for (HWND dialog = NextWindowOfProcess(kDialogClass, editorProcess, nullptr); dialog != nullptr;
-         dialog = NextWindowOfProcess(kDialogClass, editorProcess, dialog)) {
-        HWND owner = GetWindow(dialog, GW_OWNER);
-        if (IsWindowVisible(dialog) && (owner == editor || owner == root))
-            return dialog;
-    }
-    return nullptr;
-}
-
 // An editor dialog that is open when the viewer gets the focus keeps it; a modeless one
 // leaves the lister enabled, so the user can click back into the viewer meanwhile. Focusing
 // the dialog waits for the editor's thread, so an editor that does not answer keeps none.
 static LRESULT OnContainerFocus(HWND container, WPARAM wParam, LPARAM lParam) {
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditor(container);
     HWND dialog = editor != nullptr ? FindEditorDialog(container, editor) : nullptr;
     if (dialog == nullptr || !AnswersWithin(editor, kEditorGlanceMs))
         return DefWindowProcW(container, WM_SETFOCUS, wParam, lParam);
@@ -84,7 +73,7 @@ static bool FocusEditor(HWND editor) {
 // Keys that reach the container itself go on to the editor, which expects lParam 0.
 // Without an editor inside, nothing is sent, focused or injected anywhere else.
 static LRESULT OnContainerKey(HWND container, WPARAM key, LPARAM lParam) {
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditor(container);
     switch (key) {
     case VK_TAB:
         if (editor && IsKeyDown(GetKeyState(VK_CONTROL)))
@@ -136,9 +125,19 @@ static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, L
     }
 }
 
-// Registered again on every load; from the second load on in a host process the class
-// exists already and the registration fails harmlessly.
+static void RegisterHolderClass() {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = gModule;
+    windowClass.lpszClassName = kEditorHolderClass;
+    RegisterClassExW(&windowClass);
+}
+
+// Registered again on every load; from the second load on in a host process the classes
+// exist already and the registration fails harmlessly.
 void RegisterContainerClass() {
+    RegisterHolderClass();
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_PARENTDC | CS_HREDRAW | CS_VREDRAW;
@@ -151,8 +150,19 @@ void RegisterContainerClass() {
     RegisterClassExW(&windowClass);
 }
 
-// Created with zero size: the host sizes the window it gets back.
-HWND CreateContainerWindow(HWND listerWindow) {
-    return CreateWindowExW(0, kEditorClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, listerWindow,
+static HWND CreateEditorHolder(HWND parent) {
+    return CreateWindowExW(0, kEditorHolderClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
                            nullptr, gModule, nullptr);
+}
+
+// Created with zero size: the host sizes the window it gets back. A container without its
+// holder could hold no editor, and is not made.
+HWND CreateContainerWindow(HWND listerWindow) {
+    HWND container = CreateWindowExW(0, kEditorClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                                     listerWindow, nullptr, gModule, nullptr);
+    if (container != nullptr && CreateEditorHolder(container) == nullptr) {
+        DestroyWindow(container);
+        return nullptr;
+    }
+    return container;
 }

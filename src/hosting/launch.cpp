@@ -199,9 +199,10 @@ static void TrimEditorMenus(HWND editor) {
 }
 
 static void EmbedEditor(HWND editor, HWND container) {
-    SetParent(editor, container);
+    HWND holder = GetWindow(container, GW_CHILD);
+    SetParent(editor, holder);
     SetWindowLongPtrW(editor, GWL_STYLE, WS_CHILD);
-    SetParent(editor, container);
+    SetParent(editor, holder);
 }
 
 static bool HostWantsMaximizedLister() {

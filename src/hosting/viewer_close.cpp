@@ -3,8 +3,8 @@
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
-#include "hosting/container_window.h"
 #include "hosting/editor_hooks.h"
+#include "hosting/process_windows.h"
 
 // Phases of a close that goes on after ListCloseWindow, kept on the container.
 enum ClosePhase : ULONG_PTR {
@@ -30,24 +30,56 @@ static DWORD SettledFor(HWND container) {
     return GetTickCount() - static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(GetPropW(container, kCloseClockProperty)));
 }
 
+// Where the editor of a close in progress is: inside the container, or on the desktop once it
+// has left (its window is kept on the container, as long as it exists).
+static HWND EditorOfClose(HWND container) {
+    if (HWND inside = EmbeddedEditor(container))
+        return inside;
+    HWND released = static_cast<HWND>(GetPropW(container, kReleasedEditorProperty));
+    return released != nullptr && IsWindow(released) ? released : nullptr;
+}
+
 // An editor that keeps its window after the close request (its user cancelled the save
-// question) would end with the container and lose what was typed. It goes back to the
-// desktop instead, as an ordinary window where the viewer was, with what embedding took
-// away given back: frame, the default system menu and the menu-bar item 4109. It is done
-// only after the editor answered throughout the settling time, so that a minimise request
-// that may still be queued for it from CloseWindow was handled before SW_RESTORE.
-static void ReleaseEditorToDesktop(HWND container, HWND editor) {
+// question) must not depend on the host living on: the host may destroy the lister window or
+// end at any moment after, and every window of its process goes then, with whatever is
+// inside. So the editor's window leaves the host's windows at once, as an ordinary window
+// where the viewer was, with what embedding took away given back (frame, the default system
+// menu, the menu-bar item 4109), but minimised and not activated: on the taskbar, where the
+// user finds it, and never in front, so that an editor that destroys its window a moment later
+// has not been shown. It is placed while hidden and neither minimised nor maximised, so that
+// restoring it brings it back to that place, and below the other windows, so that a window
+// the host destroys meanwhile hands the activation to another one first (Wine activates a
+// minimised window next as readily as any other).
+static void ReleaseEditorMinimised(HWND container, HWND editor) {
     RECT place;
     GetWindowRect(container, &place);
+    ShowWindow(editor, SW_HIDE);
     SetParent(editor, nullptr);
-    // The state bits stay, so that SW_RESTORE sees the hiding and minimising it must undo.
-    const LONG_PTR state = GetWindowLongPtrW(editor, GWL_STYLE) & (WS_VISIBLE | WS_MINIMIZE | WS_MAXIMIZE);
-    SetWindowLongPtrW(editor, GWL_STYLE, WS_OVERLAPPEDWINDOW | state);
+    SetWindowLongPtrW(editor, GWL_STYLE, WS_OVERLAPPEDWINDOW);
     GetSystemMenu(editor, TRUE);
     EnableMenuItem(GetMenu(editor), kCmdMenuItemToDisable, MF_BYCOMMAND | MF_ENABLED);
-    ShowWindow(editor, SW_RESTORE);
-    SetWindowPos(editor, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
-                 SWP_NOZORDER | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+    SetWindowPos(editor, HWND_BOTTOM, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                 SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    ShowWindow(editor, SW_SHOWMINNOACTIVE);
+    SetPropW(container, kReleasedEditorProperty, editor);
+}
+
+// An editor whose message loop ends on WM_CLOSE may still answer a look, from inside the very
+// read that then hands it that end; after it answers nothing, and any call on its window waits
+// for its shutdown. It counts as running on only when it also answers a second look a moment
+// later, once that read has returned.
+static bool RunsOnAfterClose(HWND editor) {
+    if (!AnswersWithin(editor, kEditorAfterCloseGlanceMs))
+        return false;
+    Sleep(kEditorAfterClosePauseMs);
+    return AnswersWithin(editor, kEditorAfterCloseGlanceMs);
+}
+
+// Once the editor has settled with its window kept, and the host still lives, the editor
+// comes forward where the viewer was; one that the user restored meanwhile keeps its size.
+static void BringReleasedEditorForward(HWND editor) {
+    if (IsIconic(editor))
+        ShowWindow(editor, SW_RESTORE);
     SetForegroundWindow(editor);
 }
 
@@ -88,14 +120,14 @@ static void LeaveLister(HWND container) {
 }
 
 void CloseViewer(HWND container) {
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditor(container);
     const bool answers = editor != nullptr && AnswersWithin(editor, kEditorAnswerWaitMs);
     if (answers)
         AskEditorToClose(container, editor);
     RemoveEditorHooks(container);
     RegDeleteKeyW(HKEY_CURRENT_USER, kViewRegistryKey);
     RegDeleteKeyW(HKEY_CURRENT_USER, kViewRegistryParentKey);
-    if (GetWindow(container, GW_CHILD) == nullptr) {
+    if (EmbeddedEditor(container) == nullptr) {
         DestroyWindow(container);
         return;
     }
@@ -103,6 +135,9 @@ void CloseViewer(HWND container) {
     // destroy their window, a moment after WM_CLOSE returned. The container finishes then.
     KillTimer(container, kRefitTimer);
     LeaveLister(container);
+    // One that does not run on stays inside: it is ending, or it is released once it answers.
+    if (answers && RunsOnAfterClose(editor))
+        ReleaseEditorMinimised(container, editor);
     SetClosePhase(container, answers ? kCloseAsked : kCloseNotAsked);
     RestartSettleClock(container);
     SetTimer(container, kCloseTimer, kCloseLookMs, nullptr);
@@ -111,7 +146,7 @@ void CloseViewer(HWND container) {
 // The editor settles once it has answered, with no question about the close open, for the
 // whole settling time; a hung editor is waited for as long as it takes, never terminated.
 void ContinueClose(HWND container) {
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EditorOfClose(container);
     if (editor == nullptr) {
         DestroyWindow(container);
         return;
@@ -128,33 +163,43 @@ void ContinueClose(HWND container) {
         RestartSettleClock(container);
         return;
     }
+    // One that did not run on right after the request leaves as soon as it does.
+    if (EmbeddedEditor(container) == editor) {
+        if (RunsOnAfterClose(editor))
+            ReleaseEditorMinimised(container, editor);
+        else
+            RestartSettleClock(container);
+        return;
+    }
     if (SettledFor(container) < kEditorSettleMs)
         return;
-    ReleaseEditorToDesktop(container, editor);
+    BringReleasedEditorForward(editor);
     DestroyWindow(container);
 }
 
 // The host destroyed the lister window without closing the viewer (a file manager that
-// quits does): the editor, still inside, is moved into a hidden window of the plug-in's
-// own before it would be destroyed with the container, and closed from there, so that it
-// can ask about unsaved text. An editor that does not answer cannot be moved without waiting
-// for it; it goes with the container.
+// quits does), and the container's WM_DESTROY is the last moment anything can leave it. The
+// holder, with the editor inside, goes into a hidden window of the plug-in's class, which then
+// closes the viewer as ListCloseWindow does, so that the editor can ask about unsaved text.
+// The holder is a window of the host's own thread: moving it waits for nothing, whatever the
+// editor does, where moving the editor's window, or destroying it with the container, waits
+// for the editor's thread.
 void OnContainerDestroyed(HWND container) {
     KillTimer(container, kCloseTimer);
     KillTimer(container, kRefitTimer);
     const bool closing = RemovePropW(container, kClosePhaseProperty) != nullptr;
     RemovePropW(container, kCloseClockProperty);
-    HWND editor = GetWindow(container, GW_CHILD);
-    if (closing || editor == nullptr || !AnswersWithin(editor, kEditorAnswerWaitMs))
+    RemovePropW(container, kReleasedEditorProperty);
+    if (closing || EmbeddedEditor(container) == nullptr)
         return;
     RECT place;
     GetWindowRect(container, &place);
-    HWND holder = CreateWindowExW(0, kEditorClass, L"", WS_POPUP | WS_CLIPCHILDREN, place.left, place.top,
+    HWND keeper = CreateWindowExW(0, kEditorClass, L"", WS_POPUP | WS_CLIPCHILDREN, place.left, place.top,
                                   place.right - place.left, place.bottom - place.top, nullptr, nullptr, gModule,
                                   nullptr);
-    if (holder == nullptr)
+    if (keeper == nullptr)
         return;
-    SetParent(editor, holder);
-    MoveEditorHooks(container, holder);
-    CloseViewer(holder);
+    SetParent(GetWindow(container, GW_CHILD), keeper);
+    MoveEditorHooks(container, keeper);
+    CloseViewer(keeper);
 }

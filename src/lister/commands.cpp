@@ -1,10 +1,7 @@
 #include "common/editor_calls.h"
 #include "common/names.h"
+#include "hosting/process_windows.h"
 #include "lister/exports.h"
-
-static HWND FindEditorWindow(HWND container) {
-    return FindWindowExW(container, nullptr, nullptr, nullptr);
-}
 
 // The host waits while the editor handles the command, as long as the editor answers;
 // a hung editor gets nothing and the host its thread back at once.
@@ -13,7 +10,7 @@ static int SendEditorCommand(HWND editor, WPARAM command) {
 }
 
 int WINAPI ListSearchTextW(HWND container, wchar_t* searchString, int searchParameter) {
-    HWND editor = FindEditorWindow(container);
+    HWND editor = EmbeddedEditor(container);
     if (editor == nullptr)
         return kListerError;
     if (SendEditorCommand(editor, searchParameter != 0 ? kCmdSearchWithFlags : kCmdSearchNoFlags) != kListerOk)
@@ -35,14 +32,14 @@ int WINAPI ListSearchText(HWND container, char* searchString, int searchParamete
 }
 
 int WINAPI ListPrint(HWND container, char*, char*, int, RECT*) {
-    HWND editor = FindEditorWindow(container);
+    HWND editor = EmbeddedEditor(container);
     if (editor == nullptr)
         return kListerError;
     return SendEditorCommand(editor, kCmdPrint);  // the editor chooses printer, margins and options itself
 }
 
 int WINAPI ListSendCommand(HWND container, int command, int) {
-    HWND editor = FindEditorWindow(container);
+    HWND editor = EmbeddedEditor(container);
     if (editor == nullptr)
         return kListerError;
     switch (command) {

@@ -258,7 +258,7 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     PumpFor(kSettleMs);
 
     DWORD editorId = 0;
-    GetWindowThreadProcessId(GetWindow(container, GW_CHILD), &editorId);
+    GetWindowThreadProcessId(GetWindow(GetWindow(container, GW_CHILD), GW_CHILD), &editorId);  // editor in the holder
     HANDLE editor = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, editorId);
     if (editor == nullptr) {
         Fault("the embedded editor's process could not be opened");

@@ -53,7 +53,7 @@ ALLOWED_IMPORTS = {
         "GetClientRect", "GetDlgCtrlID", "GetFocus", "GetForegroundWindow", "GetKeyState", "GetMenu",
         "GetMenuItemCount", "GetParent", "GetPropW", "GetSystemMenu", "GetSystemMetrics", "GetWindow",
         "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "GetWindowTextW", "GetWindowThreadProcessId",
-        "IsChild", "IsHungAppWindow", "IsWindow", "IsWindowVisible", "KillTimer", "LoadCursorW", "LoadIconW",
+        "IsChild", "IsHungAppWindow", "IsIconic", "IsWindow", "IsWindowVisible", "KillTimer", "LoadCursorW", "LoadIconW",
         "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "RegisterClassExW",
         "RemovePropW", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/host_windows.h"
 #include "support/iat.h"
 #include "support/recorder.h"
 
@@ -93,7 +94,7 @@ CapturedProcs CaptureProcs(HWND lister) {
         return procs;
     }
     NameWindow(procs.container, "container");
-    EXPECT_EQ(GetWindow(procs.container, GW_CHILD), editor) << "the stand-in editor was not embedded";
+    EXPECT_EQ(EmbeddedEditorOf(procs.container), editor) << "the stand-in editor was not embedded";
     procs.editor = editor;
 
     EXPECT_EQ(gCapture.hookModule, procs.plugin.module);

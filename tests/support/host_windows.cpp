@@ -100,6 +100,10 @@ HWND TopLevelWindowOf(DWORD processId, const wchar_t* className) {
     return nullptr;
 }
 
+HWND EmbeddedEditorOf(HWND container) {
+    return GetWindow(GetWindow(container, GW_CHILD), GW_CHILD);
+}
+
 std::vector<HWND> ChildrenOf(HWND parent) {
     std::vector<HWND> children;
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))

@@ -48,6 +48,9 @@ DWORD ProcessOf(HWND wnd);
 // The first top-level window of the class that belongs to the process, looked for among all
 // of that class as the plug-in looks for the editor; null when there is none.
 HWND TopLevelWindowOf(DWORD processId, const wchar_t* className = L"Velnote4");
+// The editor main window a container holds: the first child of the plug-in's holder, the
+// container's first child; null when there is none.
+HWND EmbeddedEditorOf(HWND container);
 // The child windows of parent, first to last.
 std::vector<HWND> ChildrenOf(HWND parent);
 RECT WindowRectOf(HWND wnd);

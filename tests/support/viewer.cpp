@@ -191,7 +191,7 @@ Viewer ViewerTest::Open(ViewerMode mode, const wchar_t* hostClass) {
         return viewer;
     }
     NameWindow(viewer.container, "container");
-    viewer.editor = GetWindow(viewer.container, GW_CHILD);
+    viewer.editor = EmbeddedEditorOf(viewer.container);
     if (viewer.editor == nullptr) {
         ADD_FAILURE() << "the container holds no editor window";
         return viewer;

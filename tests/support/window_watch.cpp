@@ -30,9 +30,15 @@ void WindowWatch::Run(HWND watched) {
         foreign = front != nullptr && ProcessOf(front) != GetCurrentProcessId();
         if (watched == nullptr)
             continue;
-        if (IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched)
+        // A minimised window shows on the taskbar only; under Wine it may even be activated
+        // there when the active window goes, without coming in front. The window changes while
+        // it is looked at: it is minimised before it shows, and reads as not minimised once
+        // destroyed, so it counts only when it still shows after it read as not minimised.
+        const bool shown = IsWindowVisible(watched) && GetAncestor(watched, GA_ROOT) == watched;
+        const bool restored = !IsIconic(watched) && IsWindowVisible(watched);
+        if (shown && restored)
             watchedShownOnTop_ = true;
-        if (front == watched)
+        if (front == watched && restored)
             watchedForeground_ = true;
     }
 }

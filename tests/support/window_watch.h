@@ -19,7 +19,8 @@ public:
 
     // How long a window of another process was the foreground window.
     double ForeignForegroundMs() const { return foreignForegroundMs_; }
-    // Whether the watched window was ever a visible top-level window, or the foreground window.
+    // Whether the watched window was ever a visible top-level window that is not minimised, or
+    // the foreground window while not minimised.
     bool WatchedShownOnTop() const { return watchedShownOnTop_; }
     bool WatchedForeground() const { return watchedForeground_; }
 

@@ -32,6 +32,12 @@ struct HostWindows {
     HWND lister;
 };
 
+// The editor main window inside the container: the plug-in keeps it in a window of its own
+// between the two.
+inline HWND EmbeddedEditor(HWND container) {
+    return GetWindow(GetWindow(container, GW_CHILD), GW_CHILD);
+}
+
 bool CreateHostWindows(const ListerPlugin& plugin, const std::wstring& fileName, bool quickView, HostWindows& windows);
 // Hands the container window the plug-in returned to the host windows, which size it and
 // pass it to every later call until the view closes.

@@ -80,7 +80,7 @@ static bool LoadListerPlugin(const std::wstring& path, ListerPlugin& plugin) {
 // window the plug-in embedded.
 static HANDLE OpenEditorProcess(HWND container) {
     DWORD processId = 0;
-    GetWindowThreadProcessId(GetWindow(container, GW_CHILD), &processId);
+    GetWindowThreadProcessId(EmbeddedEditor(container), &processId);
     std::fwprintf(stdout, L"ListLoadW returned the container window; editor process %lu\n", processId);
     std::fflush(stdout);
     return processId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
@@ -106,7 +106,7 @@ static bool WaitForEditorEnd(HANDLE editorProcess) {
 // Where the editor's window lies, in words: under Wine a window of another process that
 // is a child of ours is not drawn, so the picture alone cannot show it.
 static void ReportEditorPlacement(HWND container) {
-    HWND editor = GetWindow(container, GW_CHILD);
+    HWND editor = EmbeddedEditor(container);
     wchar_t className[64] = {};
     GetClassNameW(editor, className, 64);
     RECT editorRect, client;

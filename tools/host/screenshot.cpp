@@ -31,7 +31,7 @@ bool WaitForEditorShown(HWND container, DWORD deadlineMs) {
     while (GetTickCount() - start < deadlineMs) {
         if (!IsWindow(container))
             return false;
-        HWND editor = GetWindow(container, GW_CHILD);
+        HWND editor = EmbeddedEditor(container);
         if (editor != nullptr && IsWindowVisible(editor)) {
             // Visible is not yet painted: the editor paints on its own thread.
             RedrawWindow(container, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
