@@ -85,8 +85,11 @@ HWND WINAPI RecordSetFocus(HWND wnd) {
     gCalls.push_back({"SetFocus", U(wnd)});
     return SetFocus(wnd);
 }
+// The editor's hooks only: the launch's own low-level hook is looked at with the foreground lock.
 HHOOK WINAPI RecordSetWindowsHookEx(int id, HOOKPROC procedure, HINSTANCE module, DWORD thread) {
     HHOOK hook = SetWindowsHookExW(id, procedure, module, thread);
+    if (id == WH_KEYBOARD_LL)
+        return hook;
     gCalls.push_back({"SetWindowsHookExW", U(id), U(procedure), U(module), U(thread)});
     gCalls.push_back({"hook", U(hook)});
     return hook;
@@ -552,6 +555,13 @@ TEST_F(Launch, AnEditorIsEmbeddedOnlyOnceItAnswersAndGivenUpWhenItDoesNotInTime)
     }
 }
 
+// The container's creation releases an arrow key that reads as pressed since the last look,
+// from an earlier test for instance; after this look only keys typed later count.
+void ForgetArrowKeyPresses() {
+    for (int key : {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT})
+        GetAsyncKeyState(key);
+}
+
 // Every platform call of a launch by name, in order, for the foreground lock's bracket.
 std::vector<std::string> gCallNames;
 BOOL gLockGranted = TRUE;
@@ -574,32 +584,77 @@ BOOL WINAPI NameSetForegroundWindow(HWND wnd) {
     gCallNames.push_back("SetForegroundWindow");
     return SetForegroundWindow(wnd);
 }
+HHOOK gKeyHoldingHook;
+HHOOK WINAPI NameSetWindowsHookEx(int id, HOOKPROC procedure, HINSTANCE module, DWORD thread) {
+    HHOOK hook = SetWindowsHookExW(id, procedure, module, thread);
+    if (id == WH_KEYBOARD_LL) {
+        gCallNames.push_back(hook ? "hold keys" : "hold keys refused");
+        gKeyHoldingHook = hook;
+    }
+    return hook;
+}
+BOOL WINAPI NameUnhookWindowsHookEx(HHOOK hook) {
+    if (hook == gKeyHoldingHook)
+        gCallNames.push_back("unhook keys");
+    return UnhookWindowsHookEx(hook);
+}
+UINT WINAPI NameSendInput(UINT count, LPINPUT inputs, int size) {
+    gCallNames.push_back("SendInput " + std::to_string(count));
+    return SendInput(count, inputs, size);
+}
+int WINAPI NameMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    gCallNames.push_back("MessageBoxW");
+    return MessageBoxW(owner, text, caption, type);
+}
 
 // The foreground stays locked from before the editor starts until its window is inside the
 // lister, and a lock the host took is released on every way out: a lock left behind would
 // keep every program from coming to the front until the user presses Alt or clicks. A lock
-// the platform refused is not released (it may be another program's).
-TEST_F(Launch, TheForegroundIsLockedWhileTheEditorStandsFreeAndReleasedOnEveryWayOut) {
+// the platform refused is not released (it may be another program's). The keys are held from
+// right after the start to the end, the hook that holds them is removed on every way out
+// (before a message that the user must answer), and the keys held go back after it.
+TEST_F(Launch, TheForegroundIsLockedAndTheKeysHeldWhileTheEditorStartsAndBothReleasedOnEveryWayOut) {
     struct Row {
         const wchar_t* mode;
         BOOL lockGranted;
         std::vector<std::string> expected;
+        bool pressArrow = false;  // Down, typed once the editor runs
     };
     const Row rows[] = {
-        {nullptr, TRUE, {"lock", "CreateProcessW", "SetParent", "SetParent", "unlock", "SetForegroundWindow"}},
-        {nullptr, FALSE, {"lock", "CreateProcessW", "SetParent", "SetParent", "SetForegroundWindow"}},
-        {L"exit", TRUE, {"lock", "CreateProcessW", "unlock"}},
+        {nullptr, TRUE,
+         {"lock", "CreateProcessW", "hold keys", "SetParent", "SetParent", "unlock", "SetForegroundWindow",
+          "unhook keys"}},
+        {nullptr, FALSE,
+         {"lock", "CreateProcessW", "hold keys", "SetParent", "SetParent", "SetForegroundWindow", "unhook keys"}},
+        {L"exit", TRUE, {"lock", "CreateProcessW", "hold keys", "unlock", "unhook keys"}},
         // The question before the main window gets the foreground at once.
         {L"ask:300", TRUE,
-         {"lock", "CreateProcessW", "unlock", "SetForegroundWindow", "SetParent", "SetParent", "SetForegroundWindow"}},
+         {"lock", "CreateProcessW", "hold keys", "unlock", "SetForegroundWindow", "SetParent", "SetParent",
+          "SetForegroundWindow", "unhook keys"}},
+        {L"never", TRUE,
+         {"lock", "CreateProcessW", "hold keys", "unlock", "SetForegroundWindow", "unhook keys", "SendInput 1"},
+         true},
+        // Given up at the deadline.
+        {L"foreign", TRUE, {"lock", "CreateProcessW", "hold keys", "unlock", "unhook keys", "MessageBoxW"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << (row.mode ? ToUtf8(row.mode) : "normal")
                                         << (row.lockGranted ? "" : ", lock refused"));
         SetEditorMode(row.mode);
         host_ = CreateStandAloneLister();
+        MessageBoxWatcher boxes;
         gCallNames.clear();
         gLockGranted = row.lockGranted;
+        gKeyHoldingHook = nullptr;
+        ForgetArrowKeyPresses();
+        const size_t started = log_->ProcessIds().size();
+        std::thread presser([&] {
+            DWORD deadline = GetTickCount() + 5000;
+            while (row.pressArrow && log_->ProcessIds().size() == started && GetTickCount() < deadline)
+                Sleep(10);
+            if (row.pressArrow)
+                keybd_event(VK_DOWN, 0, 0, 0);
+        });
         HWND container;
         {
             ScopedImport lock(plugin_.module, "USER32.dll", "LockSetForegroundWindow",
@@ -607,13 +662,24 @@ TEST_F(Launch, TheForegroundIsLockedWhileTheEditorStandsFreeAndReleasedOnEveryWa
             ScopedImport start(plugin_.module, "KERNEL32.dll", "CreateProcessW", (void*)&NameCreateProcess);
             ScopedImport parent(plugin_.module, "USER32.dll", "SetParent", (void*)&NameSetParent);
             ScopedImport front(plugin_.module, "USER32.dll", "SetForegroundWindow", (void*)&NameSetForegroundWindow);
+            ScopedImport hook(plugin_.module, "USER32.dll", "SetWindowsHookExW", (void*)&NameSetWindowsHookEx);
+            ScopedImport unhook(plugin_.module, "USER32.dll", "UnhookWindowsHookEx", (void*)&NameUnhookWindowsHookEx);
+            ScopedImport input(plugin_.module, "USER32.dll", "SendInput", (void*)&NameSendInput);
+            ScopedImport box(plugin_.module, "USER32.dll", "MessageBoxW", (void*)&NameMessageBox);
             ASSERT_NE(lock.original(), nullptr) << "LockSetForegroundWindow is not imported";
             container = Open(host_.lister, file_);
         }
-        EXPECT_EQ(container != nullptr, row.mode == nullptr || std::wstring(row.mode) != L"exit");
+        presser.join();
+        if (row.pressArrow)
+            keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+        const bool embedded = row.mode == nullptr || std::wstring(row.mode) == L"ask:300";
+        EXPECT_EQ(container != nullptr, embedded);
         EXPECT_EQ(gCallNames, row.expected);
         if (container)
             plugin_.listCloseWindow(container);
+        if (HWND foreign = TopLevelWindowOf(log_->ProcessIds().back(), L"VelnoteForeign"))
+            PostMessageW(foreign, WM_CLOSE, 0, 0);
+        EXPECT_EQ(EndProcesses(RunningStandInProcesses(), 5000), std::vector<DWORD>{});
         host_ = HostWindows();
     }
 }
@@ -631,22 +697,33 @@ TEST_F(Launch, AQuestionAskedBeforeTheMainWindowHoldsTheDeadline) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 }
 
+// An arrow key gives up the launch at once, also when the editor has taken the foreground or
+// the key was already held down when the wait began (auto-repeat); the arrow itself is the
+// host's, as any key typed meanwhile.
 TEST_F(Launch, AnArrowKeyDuringTheWaitGivesUpTheLaunch) {
     struct Row {
         const wchar_t* mode;
         const char* pressAfter;  // the log line whose event word starts the key's 200 ms
         bool quickView;
+        bool heldBefore = false;  // Down went down before ListLoadW; the key-down during the wait repeats it
     };
     const Row rows[] = {
         {L"never", "start", false},
         {L"never", "start", true},
+        {L"never", "start", true, true},
         {L"stall:3000", "stall", false},  // the window exists and does not answer yet
         {L"stall:3000", "stall", true},
+        {L"grab:3000", "grab", false},  // the editor's window is the foreground window
+        {L"grab:3000", "grab", true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << ToUtf8(row.mode) << (row.quickView ? ", quick view" : ", lister"));
+        SCOPED_TRACE(testing::Message() << ToUtf8(row.mode) << (row.quickView ? ", quick view" : ", lister")
+                                        << (row.heldBefore ? ", held before" : ""));
         SetEditorMode(row.mode);
         host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
+        ClearHostMessages();
+        if (row.heldBefore)
+            keybd_event(VK_DOWN, 0, 0, 0);
         const size_t started = log_->ProcessIds().size();
         const size_t pressMarks = log_->Events(row.pressAfter).size();
         HANDLE editorProcess = nullptr;
@@ -668,6 +745,8 @@ TEST_F(Launch, AnArrowKeyDuringTheWaitGivesUpTheLaunch) {
         EXPECT_FALSE(IsWindow(host_.lister)) << "the lister window goes with the container";
         if (row.quickView) {
             EXPECT_TRUE(IsWindow(host_.main)) << "the host's main window stays";
+            EXPECT_TRUE(PumpUntil([&] { return !HostMessagesOf(host_.main, WM_KEYDOWN).empty(); }, 2000))
+                << "the arrow key did not reach the host";
         }
         ASSERT_NE(editorProcess, nullptr);
         EXPECT_EQ(WaitForSingleObject(editorProcess, 5000), WAIT_OBJECT_0) << "the editor must be terminated";
@@ -712,36 +791,94 @@ TEST_F(Launch, TheEditorIsTheForegroundWindowForAtMostAMomentWhileItStarts) {
     }
 }
 
-// A key typed while the host's thread is busy opening the viewer waits in that thread's
-// queue; it must reach the host's window once the load is over, not the editor whose window
-// joins the lister's meanwhile.
-TEST_F(Launch, AKeyTypedWhileTheEditorStartsStaysTheHosts) {
-    SetEditorMode(L"stall:300");
-    host_ = CreateQuickView();
-    ClearHostMessages();
-    std::thread typist([&] {
-        DWORD deadline = GetTickCount() + 5000;
-        while (log_->Events("stall").empty() && GetTickCount() < deadline)
-            Sleep(5);
-        Sleep(50);
-        PressKey('K');
-        ReleaseKey('K');
-    });
-    HWND container = Open(host_.lister, file_);
-    typist.join();
-    ASSERT_NE(container, nullptr);
-    ASSERT_EQ(log_->Events("stall").size(), 1u);
-    auto hostGotK = [&] {
-        for (const HostMessage& entry : HostMessages())
-            if (entry.message == WM_KEYDOWN && entry.wParam == 'K' &&
-                (entry.window == host_.main || entry.window == host_.lister))
-                return true;
-        return false;
+// Keys typed while ListLoadW runs are the host's, even while the starting editor has taken the
+// foreground: they reach the host once the load is over, in order and with the modifiers they
+// were typed with (an arrow key gives up the launch first). A key typed while another program
+// is in front is that program's.
+TEST_F(Launch, KeysTypedWhileTheEditorStartsReachTheHostAfterTheLoad) {
+    struct Key {
+        BYTE key;
+        bool up;
+        DWORD pauseAfterMs;
     };
-    EXPECT_TRUE(PumpUntil(hostGotK, 2000)) << "the key did not reach the host";
-    PumpFor(200);
-    for (const std::string& key : log_->Events("key"))
-        EXPECT_EQ(key.find(" 75 "), std::string::npos) << "the editor got the key: " << key;
+    struct Row {
+        const char* name;
+        bool quickView;
+        bool anotherProgramInFront;
+        std::vector<Key> typed;
+        std::vector<std::string> hostGot;  // key messages reaching host windows: "down|up <key>[+ctrl]"
+    };
+    const Row rows[] = {
+        {"Ctrl+K, lister", false, false,
+         {{VK_CONTROL, false, 0}, {'K', false, 0}, {'K', true, 0}, {VK_CONTROL, true, 0}},
+         {"down 17+ctrl", "down 75+ctrl", "up 75+ctrl", "up 17"}},
+        {"K, quick view", true, false, {{'K', false, 0}, {'K', true, 0}}, {"down 75", "up 75"}},
+        {"Down and Down 50 ms later, quick view", true, false,
+         {{VK_DOWN, false, 0}, {VK_DOWN, true, 50}, {VK_DOWN, false, 0}, {VK_DOWN, true, 0}},
+         {"down 40", "up 40", "down 40", "up 40"}},
+        {"J into another program, quick view", true, true, {{'J', false, 0}, {'J', true, 0}}, {}},
+    };
+    const std::wstring otherLog = files_ + L"other.log";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PROCESS_INFORMATION other = {};
+        HWND otherWindow = nullptr;
+        if (row.anotherProgramInFront) {
+            other = StartStandInEditor(editorPath_, otherLog, L"foreign");
+            ASSERT_TRUE(PumpUntil([&] { return (otherWindow = TopLevelWindowOf(other.dwProcessId, L"VelnoteForeign")); }));
+        }
+        SetEditorMode(L"grab:300");
+        host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
+        ForgetArrowKeyPresses();
+        ClearHostMessages();
+        const size_t grabs = log_->Events("grab").size();
+        bool editorInFront = false, otherInFront = false;
+        std::thread typist([&] {
+            DWORD deadline = GetTickCount() + 5000;
+            while (log_->Events("grab").size() == grabs && GetTickCount() < deadline)
+                Sleep(5);
+            editorInFront = ProcessOf(GetForegroundWindow()) == log_->ProcessIds().back();
+            if (otherWindow) {
+                SetForegroundWindow(otherWindow);  // takes effect once the other program's thread gets to it
+                for (DWORD waited = 0; !(otherInFront = GetForegroundWindow() == otherWindow) && waited < 1000; waited += 5)
+                    Sleep(5);
+            }
+            for (const Key& key : row.typed) {
+                key.up ? ReleaseKey(key.key) : PressKey(key.key);
+                Sleep(key.pauseAfterMs);
+            }
+        });
+        HWND container = Open(host_.lister, file_);
+        typist.join();
+        EXPECT_TRUE(editorInFront) << "the editor did not take the foreground";
+        const bool downGivesUp = row.typed[0].key == VK_DOWN;
+        EXPECT_EQ(container == nullptr, downGivesUp);
+        auto hostGot = [] {
+            std::vector<std::string> keys;
+            for (const HostMessage& entry : HostMessages())
+                if (entry.message == WM_KEYDOWN || entry.message == WM_KEYUP)
+                    keys.push_back((entry.message == WM_KEYDOWN ? "down " : "up ") + std::to_string(entry.wParam) +
+                                   (entry.ctrlDown ? "+ctrl" : ""));
+            return keys;
+        };
+        PumpUntil([&] { return hostGot().size() >= row.hostGot.size(); }, 2000);
+        PumpFor(200);
+        EXPECT_EQ(hostGot(), row.hostGot);
+        EXPECT_EQ(log_->Events("key"), std::vector<std::string>{}) << "the editor got keys";
+        if (otherWindow) {
+            EXPECT_TRUE(otherInFront);
+            const std::string otherKeys = ReadFileBytes(otherLog);
+            EXPECT_NE(otherKeys.find("key foreign WM_KEYDOWN 74 "), std::string::npos) << otherKeys;
+            PostMessageW(otherWindow, WM_CLOSE, 0, 0);
+            EXPECT_EQ(EndProcesses({other.dwProcessId}, 5000), std::vector<DWORD>{});
+            CloseHandle(other.hThread);
+            CloseHandle(other.hProcess);
+            DeleteFileW(otherLog.c_str());
+        }
+        if (container)
+            plugin_.listCloseWindow(container);
+        host_ = HostWindows();
+    }
 }
 
 TEST_F(Launch, ArrowKeysHeldFromBeforeDoNotGiveUpTheLaunch) {

@@ -331,6 +331,7 @@ HMENU CreateMainMenu() {
 
 // Mode "foreign": another program's window, which closes and ends the program on WM_CLOSE.
 LRESULT CALLBACK ForeignWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    LogKey("foreign", msg, wParam, lParam);
     if (msg == WM_DESTROY) {
         PostQuitMessage(0);
         return 0;
@@ -382,6 +383,20 @@ void StallAfterShow() {
     Sleep(gStallAfterShowMs);
 }
 
+// Mode "grab:<ms>": right after showing its main window the editor makes it the foreground
+// window and focuses its edit control, as some editors do at start-up, then reads no messages
+// for <ms>: keys typed meanwhile wait in its queue.
+DWORD gGrabMs;
+
+void GrabForeground() {
+    if (gGrabMs == 0)
+        return;
+    SetForegroundWindow(gMain);
+    SetFocus(gEdit);
+    Log("grab " + Number(gGrabMs));
+    Sleep(gGrabMs);
+}
+
 // Position and size come from the starting process (CW_USEDEFAULT takes them from STARTUPINFO).
 void CreateMainWindow(HINSTANCE instance, int show, bool topmost) {
     gMain = CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, kMainClass, L"Velnote stand-in", WS_OVERLAPPEDWINDOW,
@@ -394,6 +409,7 @@ void CreateMainWindow(HINSTANCE instance, int show, bool topmost) {
     ShowWindow(gMain, show);
     UpdateWindow(gMain);
     StallAfterShow();
+    GrabForeground();
     SetFocus(gEdit);
     Log("shown");
 }
@@ -426,6 +442,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     }
     if (mode.rfind(L"stall:", 0) == 0)
         gStallAfterShowMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 6, nullptr, 10));
+    if (mode.rfind(L"grab:", 0) == 0)
+        gGrabMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10));
     if (mode.rfind(L"ask:", 0) == 0)
         AskBeforeTheMainWindow(static_cast<DWORD>(std::wcstoul(mode.c_str() + 4, nullptr, 10)));
     gKeepOnFirstClose = mode == L"keep";

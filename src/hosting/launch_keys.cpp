@@ -1,0 +1,149 @@
+#include "hosting/launch_keys.h"
+
+#include <cstring>
+
+#include "common/module.h"
+#include "common/text.h"
+
+// The keys held for one launch. A low-level hook procedure has no context of its own, so
+// what it reads and fills lives here. Only the thread that claimed the block uses it: its
+// hook is called on that thread alone, and a launch on another thread holds nothing.
+static struct {
+    LONG thread;           // the launching thread, from holding the first key to giving them back; 0: free
+    DWORD editorProcess;
+    HHOOK hook;
+    bool arrowPressed;
+    bool quitTaken;        // a WM_QUIT came out of the queue with the keys waiting there
+    int quitCode;
+    UINT count;
+    INPUT keys[kHeldKeysMax];
+} gHeldKeys;
+
+static bool ClaimedByThisThread() {
+    return gHeldKeys.thread == static_cast<LONG>(GetCurrentThreadId());
+}
+
+static bool IsArrowKey(DWORD key) {
+    for (int arrow : kArrowKeys)
+        if (key == static_cast<DWORD>(arrow))
+            return true;
+    return false;
+}
+
+// A key as SendInput gives it again: the same key, scan code and transition, so that the key
+// state and the characters come out as typed. Keys injected as characters come back as such.
+static INPUT KeyInput(DWORD key, DWORD scanCode, bool up, bool extended) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wScan = static_cast<WORD>(scanCode);
+    if (key == VK_PACKET)
+        input.ki.dwFlags = KEYEVENTF_UNICODE;
+    else
+        input.ki.wVk = static_cast<WORD>(key);
+    if (up)
+        input.ki.dwFlags |= KEYEVENTF_KEYUP;
+    if (extended)
+        input.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
+    return input;
+}
+
+// Keys are the host's while the host or the editor is in front, and while nothing is (the
+// moment of a switch). Another program's keys go on untouched, and so do those of a question
+// the editor asks before its main window: the user answers it.
+static bool KeyIsForHostOrEditor() {
+    HWND front = GetForegroundWindow();
+    if (front == nullptr)
+        return true;
+    DWORD process = 0;
+    GetWindowThreadProcessId(front, &process);
+    if (process == GetCurrentProcessId())
+        return true;
+    return process == gHeldKeys.editorProcess && !ClassNameIs(front, kDialogClass);
+}
+
+// Called on the launching thread for every key anyone types, before any window sees it; it
+// must answer at once (the system waits for it), so it only notes the key.
+static LRESULT CALLBACK HoldKey(int code, WPARAM wParam, LPARAM lParam) {
+    if (code != HC_ACTION || !KeyIsForHostOrEditor())
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    const auto& key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    const bool up = (key.flags & LLKHF_UP) != 0;
+    if (!up && IsArrowKey(key.vkCode))
+        gHeldKeys.arrowPressed = true;
+    if (gHeldKeys.count == kHeldKeysMax)
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    gHeldKeys.keys[gHeldKeys.count++] = KeyInput(key.vkCode, key.scanCode, up, (key.flags & LLKHF_EXTENDED) != 0);
+    return 1;
+}
+
+// Keys typed before the hook wait in this thread's queue; once the editor's window joins the
+// lister's, the two threads share their input and the editor would take them. They are older
+// than any the hook holds meanwhile (the peek answers sent messages, the hook's among them),
+// so they go in front. Windows documents that a peek returns WM_QUIT whatever its range; it
+// is posted again with the keys.
+static void TakeQueuedKeys() {
+    UINT taken = 0;
+    MSG msg;
+    while (gHeldKeys.count < kHeldKeysMax &&
+           PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_QS_INPUT)) {
+        if (msg.message == WM_QUIT) {
+            gHeldKeys.quitTaken = true;
+            gHeldKeys.quitCode = static_cast<int>(msg.wParam);
+            continue;
+        }
+        const DWORD flags = static_cast<DWORD>(msg.lParam);
+        std::memmove(&gHeldKeys.keys[taken + 1], &gHeldKeys.keys[taken], (gHeldKeys.count - taken) * sizeof(INPUT));
+        gHeldKeys.keys[taken++] = KeyInput(static_cast<DWORD>(msg.wParam), (flags >> 16) & 0xFF,
+                                           (flags & 0x80000000u) != 0, (flags & 0x01000000u) != 0);
+        ++gHeldKeys.count;
+    }
+}
+
+bool HoldKeysDuringLaunch(DWORD editorProcessId) {
+    if (InterlockedCompareExchange(&gHeldKeys.thread, static_cast<LONG>(GetCurrentThreadId()), 0) != 0)
+        return false;
+    gHeldKeys.editorProcess = editorProcessId;
+    gHeldKeys.arrowPressed = false;
+    gHeldKeys.quitTaken = false;
+    gHeldKeys.count = 0;
+    gHeldKeys.hook = SetWindowsHookExW(WH_KEYBOARD_LL, HoldKey, gModule, 0);
+    if (gHeldKeys.hook == nullptr) {
+        InterlockedExchange(&gHeldKeys.thread, 0);
+        return false;
+    }
+    TakeQueuedKeys();
+    return true;
+}
+
+// Windows calls a low-level hook by sending a message to the thread that installed it, and
+// passes the key on (from Windows 7 on, removes the hook) when the thread does not answer in
+// time: every wait of the launch answers sent messages.
+void AnswerSentMessages() {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+bool HeldArrowKeyPressed() {
+    return gHeldKeys.arrowPressed;
+}
+
+void StopHoldingKeys() {
+    if (!ClaimedByThisThread() || gHeldKeys.hook == nullptr)
+        return;
+    UnhookWindowsHookEx(gHeldKeys.hook);
+    gHeldKeys.hook = nullptr;
+}
+
+// Injected input goes to the focused window of the thread in front, as if typed now, and
+// updates the key state as the keys go; a posted key message would do neither.
+void GiveBackHeldKeys() {
+    if (!ClaimedByThisThread())
+        return;
+    StopHoldingKeys();
+    if (gHeldKeys.count > 0)
+        SendInput(gHeldKeys.count, gHeldKeys.keys, sizeof(INPUT));
+    if (gHeldKeys.quitTaken)
+        PostQuitMessage(gHeldKeys.quitCode);
+    gHeldKeys.count = 0;
+    InterlockedExchange(&gHeldKeys.thread, 0);
+}
