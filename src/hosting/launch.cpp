@@ -103,8 +103,6 @@ static void BringQuestionForward(HWND question, bool& foregroundLocked) {
 static void GiveUpUnreadyEditor(const wchar_t* editorPath, const PROCESS_INFORMATION& process) {
     if (VisibleWindowOfProcess(nullptr, process.dwProcessId) == nullptr)
         TerminateProcess(process.hProcess, 0);
-    // The message is for the user, who answers it with the keyboard too.
-    StopHoldingKeys();
     FormatText(gText, kPathChars, kEditorNotReadyFormat, {editorPath});
     MessageBoxW(nullptr, gText, nullptr, MB_ICONERROR);
 }
@@ -234,9 +232,13 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     const WaitEnd end = WaitForReadyEditor(process, keysHeld, foregroundLocked, editor);
     if (end != WaitEnd::kReady) {
         UnlockForeground(foregroundLocked);
+        // The message at the deadline is for the user, who answers it with the keyboard too.
+        if (keysHeld && end == WaitEnd::kDeadline)
+            StopHoldingKeys();
         GiveUpLaunch(end, listerWindow, container, editorPath, process);
         CloseProcessHandles(process);
-        GiveBackHeldKeys();
+        if (keysHeld)
+            GiveBackHeldKeys();
         return nullptr;
     }
     CloseProcessHandles(process);
@@ -251,6 +253,7 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     SendMessageWithin(editor, WM_COMMAND, kCmdF4, 0, kEditorCommandWaitMs);
     SendMessageWithin(editor, WM_COMMAND, kCmdAfterEmbedding, 0, kEditorCommandWaitMs);
     ShowWindow(!quickView && HostWantsMaximizedLister() ? editor : listerWindow, SW_SHOW);
-    GiveBackHeldKeys();
+    if (keysHeld)
+        GiveBackHeldKeys();
     return container;
 }

@@ -6,8 +6,9 @@
 #include "common/text.h"
 
 // The keys held for one launch. A low-level hook procedure has no context of its own, so
-// what it reads and fills lives here. Only the thread that claimed the block uses it: its
-// hook is called on that thread alone, and a launch on another thread holds nothing.
+// what it reads and fills lives here. Only the launch that claimed the block uses it: its
+// hook is called on that thread alone, and a launch on another thread, or one started from
+// inside this launch's waits, holds nothing.
 static struct {
     LONG thread;           // the launching thread, from holding the first key to giving them back; 0: free
     DWORD editorProcess;
@@ -18,10 +19,6 @@ static struct {
     UINT count;
     INPUT keys[kHeldKeysMax];
 } gHeldKeys;
-
-static bool ClaimedByThisThread() {
-    return gHeldKeys.thread == static_cast<LONG>(GetCurrentThreadId());
-}
 
 static bool IsArrowKey(DWORD key) {
     for (int arrow : kArrowKeys)
@@ -128,7 +125,7 @@ bool HeldArrowKeyPressed() {
 }
 
 void StopHoldingKeys() {
-    if (!ClaimedByThisThread() || gHeldKeys.hook == nullptr)
+    if (gHeldKeys.hook == nullptr)
         return;
     UnhookWindowsHookEx(gHeldKeys.hook);
     gHeldKeys.hook = nullptr;
@@ -137,8 +134,6 @@ void StopHoldingKeys() {
 // Injected input goes to the focused window of the thread in front, as if typed now, and
 // updates the key state as the keys go; a posted key message would do neither.
 void GiveBackHeldKeys() {
-    if (!ClaimedByThisThread())
-        return;
     StopHoldingKeys();
     if (gHeldKeys.count > 0)
         SendInput(gHeldKeys.count, gHeldKeys.keys, sizeof(INPUT));

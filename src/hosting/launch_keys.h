@@ -12,6 +12,7 @@ bool HoldKeysDuringLaunch(DWORD editorProcessId);
 void AnswerSentMessages();
 // True once an arrow key went down while keys were held.
 bool HeldArrowKeyPressed();
+// The calls below are for a launch for which HoldKeysDuringLaunch returned true.
 // Removes the hook; the keys stay held until GiveBackHeldKeys.
 void StopHoldingKeys();
 // Removes the hook if it is still there and injects the held keys again, in the order typed,
