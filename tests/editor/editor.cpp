@@ -373,28 +373,21 @@ void RegisterClasses(HINSTANCE instance) {
 }
 
 // Mode "stall:<ms>": the thread stops reading messages right after the main window is shown,
-// before it focuses its edit control, as an editor busy finishing its start-up.
+// before it focuses its edit control, as an editor busy finishing its start-up. Mode "grab:<ms>"
+// first makes the window the foreground window and focuses the edit control, as some editors do
+// at start-up: keys typed during the stall wait in its queue.
 DWORD gStallAfterShowMs;
+bool gGrabForeground;
 
 void StallAfterShow() {
     if (gStallAfterShowMs == 0)
         return;
-    Log("stall " + Number(gStallAfterShowMs));
+    if (gGrabForeground) {
+        SetForegroundWindow(gMain);
+        SetFocus(gEdit);
+    }
+    Log((gGrabForeground ? "grab " : "stall ") + Number(gStallAfterShowMs));
     Sleep(gStallAfterShowMs);
-}
-
-// Mode "grab:<ms>": right after showing its main window the editor makes it the foreground
-// window and focuses its edit control, as some editors do at start-up, then reads no messages
-// for <ms>: keys typed meanwhile wait in its queue.
-DWORD gGrabMs;
-
-void GrabForeground() {
-    if (gGrabMs == 0)
-        return;
-    SetForegroundWindow(gMain);
-    SetFocus(gEdit);
-    Log("grab " + Number(gGrabMs));
-    Sleep(gGrabMs);
 }
 
 // Position and size come from the starting process (CW_USEDEFAULT takes them from STARTUPINFO).
@@ -409,7 +402,6 @@ void CreateMainWindow(HINSTANCE instance, int show, bool topmost) {
     ShowWindow(gMain, show);
     UpdateWindow(gMain);
     StallAfterShow();
-    GrabForeground();
     SetFocus(gEdit);
     Log("shown");
 }
@@ -440,10 +432,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                                           : 500;
         Sleep(delay);
     }
-    if (mode.rfind(L"stall:", 0) == 0)
-        gStallAfterShowMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 6, nullptr, 10));
-    if (mode.rfind(L"grab:", 0) == 0)
-        gGrabMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10));
+    gGrabForeground = mode.rfind(L"grab:", 0) == 0;
+    if (mode.rfind(L"stall:", 0) == 0 || gGrabForeground)
+        gStallAfterShowMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + mode.find(L':') + 1, nullptr, 10));
     if (mode.rfind(L"ask:", 0) == 0)
         AskBeforeTheMainWindow(static_cast<DWORD>(std::wcstoul(mode.c_str() + 4, nullptr, 10)));
     gKeepOnFirstClose = mode == L"keep";
