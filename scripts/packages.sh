@@ -15,12 +15,10 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip)
-TEST_PACKAGES=(googletest wine wine64 unzip python3 python3-pefile python3-capstone binutils)
+TEST_PACKAGES=(googletest wine wine64 unzip python3 python3-pefile python3-capstone binutils patchelf)
 
-# Whether this machine executes 32-bit x86 programs: a static i386 program that does nothing
-# but exit with code 7 is built and run. Some machines refuse them ("exec format error"); on
-# those, Wine's 32-bit side must not be installed, or every program under Wine fails.
-machine_runs_i386() {
+# Runs a static i386 program that does nothing but exit with code 7; true when it did.
+run_i386_probe() {
     local probe rc=0
     probe=$(mktemp -d)
     printf '.globl _start\n_start:\n movl $1, %%eax\n movl $7, %%ebx\n int $0x80\n' >"$probe/exit7.s"
@@ -30,8 +28,15 @@ machine_runs_i386() {
     [ "$rc" -eq 7 ]
 }
 
-# Wine's 32-bit side, Debian's way: the i386 architecture and wine32 beside wine64.
-ensure_wine32() {
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    ensure_packages wine32:i386
+# Whether the processor itself executes 32-bit x86 programs: some machines refuse them
+# ("exec format error"). An emulator registered for them is switched off for the probe.
+machine_runs_i386() {
+    local entry=/proc/sys/fs/binfmt_misc/qemu-i386 rc=0
+    if grep -qx enabled "$entry" 2>/dev/null; then
+        as_root sh -c "echo 0 >$entry"
+        run_i386_probe || rc=1
+        as_root sh -c "echo 1 >$entry"
+        return $rc
+    fi
+    run_i386_probe
 }

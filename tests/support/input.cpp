@@ -8,7 +8,11 @@ void ReleaseKey(BYTE key) {
     keybd_event(key, static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)), KEYEVENTF_KEYUP, 0);
 }
 
+// Under Wine the desktop process ends when the last program using it has gone, and until a
+// new program has its desktop window the pointer is clipped to an empty rectangle: it
+// stays at (0, 0) whatever SetCursorPos is told. GetDesktopWindow brings the desktop back.
 bool MovePointerTo(POINT screen) {
+    GetDesktopWindow();
     SetCursorPos(screen.x, screen.y);
     POINT now = {};
     GetCursorPos(&now);
