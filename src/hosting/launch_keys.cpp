@@ -9,6 +9,13 @@
 // what it reads and fills lives here. Only the launch that claimed the block uses it: its
 // hook is called on that thread alone, and a launch on another thread, or one started from
 // inside this launch's waits, holds nothing.
+// A key as SendInput will give it again: the key, its scan code and KEYEVENTF_ flags.
+struct HeldKey {
+    WORD key;
+    WORD scanCode;
+    DWORD flags;
+};
+
 static struct {
     LONG thread;           // the launching thread, from holding the first key to giving them back; 0: free
     DWORD editorProcess;
@@ -17,7 +24,7 @@ static struct {
     bool quitTaken;        // a WM_QUIT came out of the queue with the keys waiting there
     int quitCode;
     UINT count;
-    INPUT keys[kHeldKeysMax];
+    HeldKey keys[kHeldKeysMax];
 } gHeldKeys;
 
 static bool IsArrowKey(DWORD key) {
@@ -27,21 +34,19 @@ static bool IsArrowKey(DWORD key) {
     return false;
 }
 
-// A key as SendInput gives it again: the same key, scan code and transition, so that the key
-// state and the characters come out as typed. Keys injected as characters come back as such.
-static INPUT KeyInput(DWORD key, DWORD scanCode, bool up, bool extended) {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wScan = static_cast<WORD>(scanCode);
-    if (key == VK_PACKET)
-        input.ki.dwFlags = KEYEVENTF_UNICODE;
-    else
-        input.ki.wVk = static_cast<WORD>(key);
+// The same key, scan code and transition, so that the key state and the characters come out
+// as typed. Keys injected as characters come back as such.
+static HeldKey HeldKeyOf(DWORD key, DWORD scanCode, bool up, bool extended) {
+    HeldKey held = {static_cast<WORD>(key), static_cast<WORD>(scanCode), 0};
+    if (key == VK_PACKET) {
+        held.key = 0;
+        held.flags = KEYEVENTF_UNICODE;
+    }
     if (up)
-        input.ki.dwFlags |= KEYEVENTF_KEYUP;
+        held.flags |= KEYEVENTF_KEYUP;
     if (extended)
-        input.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-    return input;
+        held.flags |= KEYEVENTF_EXTENDEDKEY;
+    return held;
 }
 
 // Keys are the host's while the host or the editor is in front, and while nothing is (the
@@ -69,7 +74,7 @@ static LRESULT CALLBACK HoldKey(int code, WPARAM wParam, LPARAM lParam) {
         gHeldKeys.arrowPressed = true;
     if (gHeldKeys.count == kHeldKeysMax)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    gHeldKeys.keys[gHeldKeys.count++] = KeyInput(key.vkCode, key.scanCode, up, (key.flags & LLKHF_EXTENDED) != 0);
+    gHeldKeys.keys[gHeldKeys.count++] = HeldKeyOf(key.vkCode, key.scanCode, up, (key.flags & LLKHF_EXTENDED) != 0);
     return 1;
 }
 
@@ -89,8 +94,8 @@ static void TakeQueuedKeys() {
             continue;
         }
         const DWORD flags = static_cast<DWORD>(msg.lParam);
-        std::memmove(&gHeldKeys.keys[taken + 1], &gHeldKeys.keys[taken], (gHeldKeys.count - taken) * sizeof(INPUT));
-        gHeldKeys.keys[taken++] = KeyInput(static_cast<DWORD>(msg.wParam), (flags >> 16) & 0xFF,
+        std::memmove(&gHeldKeys.keys[taken + 1], &gHeldKeys.keys[taken], (gHeldKeys.count - taken) * sizeof(HeldKey));
+        gHeldKeys.keys[taken++] = HeldKeyOf(static_cast<DWORD>(msg.wParam), (flags >> 16) & 0xFF,
                                            (flags & 0x80000000u) != 0, (flags & 0x01000000u) != 0);
         ++gHeldKeys.count;
     }
@@ -135,8 +140,16 @@ void StopHoldingKeys() {
 // updates the key state as the keys go; a posted key message would do neither.
 void GiveBackHeldKeys() {
     StopHoldingKeys();
+    // One call: the keys go in together, with no other input between them.
+    INPUT inputs[kHeldKeysMax] = {};
+    for (UINT i = 0; i < gHeldKeys.count; ++i) {
+        inputs[i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = gHeldKeys.keys[i].key;
+        inputs[i].ki.wScan = gHeldKeys.keys[i].scanCode;
+        inputs[i].ki.dwFlags = gHeldKeys.keys[i].flags;
+    }
     if (gHeldKeys.count > 0)
-        SendInput(gHeldKeys.count, gHeldKeys.keys, sizeof(INPUT));
+        SendInput(gHeldKeys.count, inputs, sizeof(INPUT));
     if (gHeldKeys.quitTaken)
         PostQuitMessage(gHeldKeys.quitCode);
     gHeldKeys.count = 0;
