@@ -5,10 +5,6 @@
 #include "common/module.h"
 #include "common/text.h"
 
-// The keys held for one launch. A low-level hook procedure has no context of its own, so
-// what it reads and fills lives here. Only the launch that claimed the block uses it: its
-// hook is called on that thread alone, and a launch on another thread, or one started from
-// inside this launch's waits, holds nothing.
 // A key as SendInput will give it again: the key, its scan code and KEYEVENTF_ flags.
 struct HeldKey {
     WORD key;
@@ -16,6 +12,10 @@ struct HeldKey {
     DWORD flags;
 };
 
+// The keys held for one launch. A low-level hook procedure has no context of its own, so
+// what it reads and fills lives here. Only the launch that claimed the block uses it: its
+// hook is called on that thread alone, and a launch on another thread, or one started from
+// inside this launch's waits, holds nothing.
 static struct {
     LONG thread;           // the launching thread, from holding the first key to giving them back; 0: free
     DWORD editorProcess;
