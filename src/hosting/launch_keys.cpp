@@ -93,10 +93,10 @@ static void TakeQueuedKeys() {
             gHeldKeys.quitCode = static_cast<int>(msg.wParam);
             continue;
         }
-        const DWORD flags = static_cast<DWORD>(msg.lParam);
+        const WORD keyFlags = HIWORD(msg.lParam);
         std::memmove(&gHeldKeys.keys[taken + 1], &gHeldKeys.keys[taken], (gHeldKeys.count - taken) * sizeof(HeldKey));
-        gHeldKeys.keys[taken++] = HeldKeyOf(static_cast<DWORD>(msg.wParam), (flags >> 16) & 0xFF,
-                                           (flags & 0x80000000u) != 0, (flags & 0x01000000u) != 0);
+        gHeldKeys.keys[taken++] = HeldKeyOf(static_cast<DWORD>(msg.wParam), LOBYTE(keyFlags), (keyFlags & KF_UP) != 0,
+                                           (keyFlags & KF_EXTENDED) != 0);
         ++gHeldKeys.count;
     }
 }
