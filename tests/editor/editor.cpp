@@ -225,9 +225,27 @@ BOOL CALLBACK PressInDialog(HWND wnd, LPARAM button) {
     return TRUE;
 }
 
-VOID CALLBACK CancelCloseQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
+// The user answers a question of this thread with a button once it has been open for a
+// while. The time counts from the first tick of the question's own loop, when it shows: on a
+// slow machine making the box takes a good part of that time.
+struct PendingAnswer {
+    WPARAM button;
+    DWORD openMs;
+    DWORD shownAt;
+} gAnswer;
+
+VOID CALLBACK AnswerWhenDue(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (gAnswer.shownAt == 0)
+        gAnswer.shownAt = GetTickCount();
+    if (GetTickCount() - gAnswer.shownAt < gAnswer.openMs)
+        return;
     KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), PressInDialog, IDCANCEL);
+    EnumThreadWindows(GetCurrentThreadId(), PressInDialog, static_cast<LPARAM>(gAnswer.button));
+}
+
+void AnswerAfter(DWORD milliseconds, WPARAM button) {
+    gAnswer = {button, milliseconds, 0};
+    SetTimer(nullptr, 0, 10, AnswerWhenDue);
 }
 
 // Returns true when it asked (the window then stays).
@@ -235,7 +253,7 @@ bool AskOnClose() {
     if (gAskOnCloseMs == 0)
         return false;
     Log("close-question-open");
-    SetTimer(nullptr, 0, gAskOnCloseMs, CancelCloseQuestion);
+    AnswerAfter(gAskOnCloseMs, IDCANCEL);
     gAskOnCloseMs = 0;
     int result = MessageBoxW(gMain, L"Save changes?", kDialogTitle, MB_YESNOCANCEL);
     Log("close-question-result " + std::to_string(result));
@@ -340,14 +358,9 @@ LRESULT CALLBACK ForeignWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
 }
 
 // Mode "ask:<ms>": the question closes itself, as if the user answered it.
-VOID CALLBACK AnswerQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), PressInDialog, IDOK);
-}
-
 void AskBeforeTheMainWindow(DWORD milliseconds) {
     Log("question-open");
-    SetTimer(nullptr, 0, milliseconds, AnswerQuestion);
+    AnswerAfter(milliseconds, IDOK);
     int result = MessageBoxW(nullptr, L"Stand-in editor question before its window", kDialogTitle, MB_OKCANCEL);
     Log("question-result " + std::to_string(result));
 }
