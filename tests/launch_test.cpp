@@ -85,8 +85,11 @@ HWND WINAPI RecordSetFocus(HWND wnd) {
     gCalls.push_back({"SetFocus", U(wnd)});
     return SetFocus(wnd);
 }
+// The editor's hooks only: the launch's own low-level hook is looked at with the foreground lock.
 HHOOK WINAPI RecordSetWindowsHookEx(int id, HOOKPROC procedure, HINSTANCE module, DWORD thread) {
     HHOOK hook = SetWindowsHookExW(id, procedure, module, thread);
+    if (id == WH_KEYBOARD_LL)
+        return hook;
     gCalls.push_back({"SetWindowsHookExW", U(id), U(procedure), U(module), U(thread)});
     gCalls.push_back({"hook", U(hook)});
     return hook;
@@ -555,6 +558,13 @@ TEST_F(Launch, AnEditorIsEmbeddedOnlyOnceItAnswersAndGivenUpWhenItDoesNotInTime)
     }
 }
 
+// The container's creation releases an arrow key that reads as pressed since the last look,
+// from an earlier test for instance; after this look only keys typed later count.
+void ForgetArrowKeyPresses() {
+    for (int key : {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT})
+        GetAsyncKeyState(key);
+}
+
 // Every platform call of a launch by name, in order, for the foreground lock's bracket.
 std::vector<std::string> gCallNames;
 BOOL gLockGranted = TRUE;
@@ -577,32 +587,73 @@ BOOL WINAPI NameSetForegroundWindow(HWND wnd) {
     gCallNames.push_back("SetForegroundWindow");
     return SetForegroundWindow(wnd);
 }
+HHOOK gKeyHoldingHook;
+HHOOK WINAPI NameSetWindowsHookEx(int id, HOOKPROC procedure, HINSTANCE module, DWORD thread) {
+    HHOOK hook = SetWindowsHookExW(id, procedure, module, thread);
+    if (id == WH_KEYBOARD_LL) {
+        gCallNames.push_back(hook ? "hold keys" : "hold keys refused");
+        gKeyHoldingHook = hook;
+    }
+    return hook;
+}
+BOOL WINAPI NameUnhookWindowsHookEx(HHOOK hook) {
+    if (hook == gKeyHoldingHook)
+        gCallNames.push_back("unhook keys");
+    return UnhookWindowsHookEx(hook);
+}
+int WINAPI NameMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    gCallNames.push_back("MessageBoxW");
+    return MessageBoxW(owner, text, caption, type);
+}
 
 // The foreground stays locked from before the editor starts until its window is inside the
 // lister, and a lock the host took is released on every way out: a lock left behind would
 // keep every program from coming to the front until the user presses Alt or clicks. A lock
-// the platform refused is not released (it may be another program's).
-TEST_F(Launch, TheForegroundIsLockedWhileTheEditorStandsFreeAndReleasedOnEveryWayOut) {
+// the platform refused is not released (it may be another program's). The keys are held from
+// right after the start to the end, the hook that holds them is removed on every way out
+// (before a message that the user must answer), and the keys held go back after it.
+TEST_F(Launch, TheForegroundIsLockedAndTheKeysHeldWhileTheEditorStartsAndBothReleasedOnEveryWayOut) {
     struct Row {
         const wchar_t* mode;
         BOOL lockGranted;
         std::vector<std::string> expected;
+        bool pressArrow = false;  // Down, typed once the editor runs
     };
     const Row rows[] = {
-        {nullptr, TRUE, {"lock", "CreateProcessW", "SetParent", "SetParent", "unlock", "SetForegroundWindow"}},
-        {nullptr, FALSE, {"lock", "CreateProcessW", "SetParent", "SetParent", "SetForegroundWindow"}},
-        {L"exit", TRUE, {"lock", "CreateProcessW", "unlock"}},
+        {nullptr, TRUE,
+         {"lock", "CreateProcessW", "hold keys", "SetParent", "SetParent", "unlock", "SetForegroundWindow",
+          "unhook keys"}},
+        {nullptr, FALSE,
+         {"lock", "CreateProcessW", "hold keys", "SetParent", "SetParent", "SetForegroundWindow", "unhook keys"}},
+        {L"exit", TRUE, {"lock", "CreateProcessW", "hold keys", "unlock", "unhook keys"}},
         // The question before the main window gets the foreground at once.
         {L"ask:300", TRUE,
-         {"lock", "CreateProcessW", "unlock", "SetForegroundWindow", "SetParent", "SetParent", "SetForegroundWindow"}},
+         {"lock", "CreateProcessW", "hold keys", "unlock", "SetForegroundWindow", "SetParent", "SetParent",
+          "SetForegroundWindow", "unhook keys"}},
+        {L"never", TRUE,
+         {"lock", "CreateProcessW", "hold keys", "unlock", "SetForegroundWindow", "unhook keys"},
+         true},
+        // Given up at the deadline.
+        {L"foreign", TRUE, {"lock", "CreateProcessW", "hold keys", "unlock", "unhook keys", "MessageBoxW"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << (row.mode ? ToUtf8(row.mode) : "normal")
                                         << (row.lockGranted ? "" : ", lock refused"));
         SetEditorMode(row.mode);
         host_ = CreateStandAloneLister();
+        MessageBoxWatcher boxes;
         gCallNames.clear();
         gLockGranted = row.lockGranted;
+        gKeyHoldingHook = nullptr;
+        ForgetArrowKeyPresses();
+        const size_t started = log_->ProcessIds().size();
+        std::thread presser([&] {
+            DWORD deadline = GetTickCount() + 5000;
+            while (row.pressArrow && log_->ProcessIds().size() == started && GetTickCount() < deadline)
+                Sleep(10);
+            if (row.pressArrow)
+                keybd_event(VK_DOWN, 0, 0, 0);
+        });
         HWND container;
         {
             ScopedImport lock(plugin_.module, "USER32.dll", "LockSetForegroundWindow",
@@ -610,13 +661,23 @@ TEST_F(Launch, TheForegroundIsLockedWhileTheEditorStandsFreeAndReleasedOnEveryWa
             ScopedImport start(plugin_.module, "KERNEL32.dll", "CreateProcessW", (void*)&NameCreateProcess);
             ScopedImport parent(plugin_.module, "USER32.dll", "SetParent", (void*)&NameSetParent);
             ScopedImport front(plugin_.module, "USER32.dll", "SetForegroundWindow", (void*)&NameSetForegroundWindow);
+            ScopedImport hook(plugin_.module, "USER32.dll", "SetWindowsHookExW", (void*)&NameSetWindowsHookEx);
+            ScopedImport unhook(plugin_.module, "USER32.dll", "UnhookWindowsHookEx", (void*)&NameUnhookWindowsHookEx);
+            ScopedImport box(plugin_.module, "USER32.dll", "MessageBoxW", (void*)&NameMessageBox);
             ASSERT_NE(lock.original(), nullptr) << "LockSetForegroundWindow is not imported";
             container = Open(host_.lister, file_);
         }
-        EXPECT_EQ(container != nullptr, row.mode == nullptr || std::wstring(row.mode) != L"exit");
+        presser.join();
+        if (row.pressArrow)
+            keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+        const bool embedded = row.mode == nullptr || std::wstring(row.mode) == L"ask:300";
+        EXPECT_EQ(container != nullptr, embedded);
         EXPECT_EQ(gCallNames, row.expected);
         if (container)
             plugin_.listCloseWindow(container);
+        if (HWND foreign = TopLevelWindowOf(log_->ProcessIds().back(), L"VelnoteForeign"))
+            PostMessageW(foreign, WM_CLOSE, 0, 0);
+        EXPECT_EQ(EndProcesses(RunningStandInProcesses(), 5000), std::vector<DWORD>{});
         host_ = HostWindows();
     }
 }
@@ -634,22 +695,32 @@ TEST_F(Launch, AQuestionAskedBeforeTheMainWindowHoldsTheDeadline) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{});
 }
 
+// An arrow key gives up the launch at once, also when the editor has taken the foreground or
+// the key was already held down when the wait began (auto-repeat); the arrow itself is the
+// host's, as any key typed meanwhile.
 TEST_F(Launch, AnArrowKeyDuringTheWaitGivesUpTheLaunch) {
     struct Row {
         const wchar_t* mode;
         const char* pressAfter;  // the log line whose event word starts the key's 200 ms
         bool quickView;
+        bool heldBefore = false;  // Down went down before ListLoadW; the key-down during the wait repeats it
     };
     const Row rows[] = {
         {L"never", "start", false},
         {L"never", "start", true},
+        {L"never", "start", true, true},
         {L"stall:3000", "stall", false},  // the window exists and does not answer yet
         {L"stall:3000", "stall", true},
+        {L"grab:3000", "grab", false},  // the editor's window is the foreground window
+        {L"grab:3000", "grab", true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << ToUtf8(row.mode) << (row.quickView ? ", quick view" : ", lister"));
+        SCOPED_TRACE(testing::Message() << ToUtf8(row.mode) << (row.quickView ? ", quick view" : ", lister")
+                                        << (row.heldBefore ? ", held before" : ""));
         SetEditorMode(row.mode);
         host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
+        if (row.heldBefore)
+            keybd_event(VK_DOWN, 0, 0, 0);
         const size_t started = log_->ProcessIds().size();
         const size_t pressMarks = log_->Events(row.pressAfter).size();
         HANDLE editorProcess = nullptr;
@@ -717,36 +788,83 @@ TEST_F(Launch, TheEditorIsTheForegroundWindowForAtMostAMomentWhileItStarts) {
     }
 }
 
-// A key typed while the host's thread is busy opening the viewer waits in that thread's
-// queue; it must reach the host's window once the load is over, not the editor whose window
-// joins the lister's meanwhile.
-TEST_F(Launch, AKeyTypedWhileTheEditorStartsStaysTheHosts) {
-    SetEditorMode(L"stall:300");
-    host_ = CreateQuickView();
-    ClearHostMessages();
-    std::thread typist([&] {
-        DWORD deadline = GetTickCount() + 5000;
-        while (log_->Events("stall").empty() && GetTickCount() < deadline)
-            Sleep(5);
-        Sleep(50);
-        PressKey('K');
-        ReleaseKey('K');
-    });
-    HWND container = Open(host_.lister, file_);
-    typist.join();
-    ASSERT_NE(container, nullptr);
-    ASSERT_EQ(log_->Events("stall").size(), 1u);
-    auto hostGotK = [&] {
-        for (const HostMessage& entry : HostMessages())
-            if (entry.message == WM_KEYDOWN && entry.wParam == 'K' &&
-                (entry.window == host_.main || entry.window == host_.lister))
-                return true;
-        return false;
+// Keys typed while ListLoadW runs are the host's, even while the starting editor has taken the
+// foreground: they reach the host once the load is over, in order and with the modifiers they
+// were typed with (Down gives up the launch first). A key typed into another program is its own.
+TEST_F(Launch, KeysTypedWhileTheEditorStartsReachTheHostAfterTheLoad) {
+    struct Row {
+        bool quickView;
+        bool anotherProgramInFront;
+        std::vector<int> typed;            // a key pressed, -key released, 0: 50 ms pause
+        std::vector<std::string> hostGot;  // key messages reaching host windows, [+] for Ctrl down
+        BYTE typedBefore = 0;              // typed right before ListLoadW: it waits in the host's queue
     };
-    EXPECT_TRUE(PumpUntil(hostGotK, 2000)) << "the key did not reach the host";
-    PumpFor(200);
-    for (const std::string& key : log_->Events("key"))
-        EXPECT_EQ(key.find(" 75 "), std::string::npos) << "the editor got the key: " << key;
+    const Row rows[] = {
+        {false, false, {VK_CONTROL, 'K', -'K', -VK_CONTROL}, {"d17+", "d75+", "u75+", "u17"}},
+        {true, false, {'K', -'K'}, {"d81", "u81", "d75", "u75"}, 'Q'},
+        {true, false, {VK_DOWN, -VK_DOWN, 0, VK_DOWN, -VK_DOWN}, {"d40", "u40", "d40", "u40"}},
+        {true, true, {'J', -'J'}, {}},
+    };
+    const std::wstring otherLog = files_ + L"other.log";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.typed[0] << (row.quickView ? ", quick view" : ", lister"));
+        PROCESS_INFORMATION other = {};
+        HWND otherWindow = nullptr;
+        if (row.anotherProgramInFront) {
+            other = StartStandInEditor(editorPath_, otherLog, L"foreign");
+            ASSERT_TRUE(PumpUntil([&] { return (otherWindow = TopLevelWindowOf(other.dwProcessId, L"VelnoteForeign")); }));
+        }
+        SetEditorMode(L"grab:300");
+        host_ = row.quickView ? CreateQuickView() : CreateStandAloneLister();
+        ForgetArrowKeyPresses();
+        ClearHostMessages();
+        const size_t grabs = log_->Events("grab").size();
+        bool editorInFront = false, otherInFront = false;
+        std::thread typist([&] {
+            for (DWORD waited = 0; log_->Events("grab").size() == grabs && waited < 5000; waited += 5)
+                Sleep(5);
+            editorInFront = ProcessOf(GetForegroundWindow()) == log_->ProcessIds().back();
+            if (otherWindow) {
+                SetForegroundWindow(otherWindow);  // takes effect once the other program's thread gets to it
+                for (DWORD waited = 0; !(otherInFront = GetForegroundWindow() == otherWindow) && waited < 1000; waited += 5)
+                    Sleep(5);
+            }
+            for (int key : row.typed)
+                key == 0 ? Sleep(50) : key > 0 ? PressKey(static_cast<BYTE>(key)) : ReleaseKey(static_cast<BYTE>(-key));
+        });
+        if (row.typedBefore) {
+            PressKey(row.typedBefore);
+            ReleaseKey(row.typedBefore);
+        }
+        HWND container = Open(host_.lister, file_);
+        typist.join();
+        EXPECT_TRUE(editorInFront) << "the editor did not take the foreground";
+        EXPECT_EQ(container == nullptr, row.typed[0] == VK_DOWN);
+        auto hostGot = [] {
+            std::vector<std::string> keys;
+            for (const HostMessage& entry : HostMessages())
+                if (entry.message == WM_KEYDOWN || entry.message == WM_KEYUP) {
+                    keys.push_back(entry.message == WM_KEYDOWN ? "d" : "u");
+                    keys.back() += std::to_string(entry.wParam) + (entry.ctrlDown ? "+" : "");
+                }
+            return keys;
+        };
+        PumpUntil([&] { return hostGot().size() >= row.hostGot.size(); }, 2000);
+        PumpFor(200);
+        EXPECT_EQ(hostGot(), row.hostGot);
+        EXPECT_EQ(log_->Events("key"), std::vector<std::string>{}) << "the editor got keys";
+        if (otherWindow) {
+            EXPECT_TRUE(otherInFront);
+            EXPECT_NE(ReadFileBytes(otherLog).find("key foreign WM_KEYDOWN 74 "), std::string::npos);
+            PostMessageW(otherWindow, WM_CLOSE, 0, 0);
+            EXPECT_EQ(EndProcesses({other.dwProcessId}, 5000), std::vector<DWORD>{});
+            CloseHandle(other.hThread);
+            CloseHandle(other.hProcess);
+        }
+        if (container)
+            plugin_.listCloseWindow(container);
+        host_ = HostWindows();
+    }
 }
 
 TEST_F(Launch, ArrowKeysHeldFromBeforeDoNotGiveUpTheLaunch) {

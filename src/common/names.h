@@ -123,8 +123,9 @@ inline constexpr DWORD kEditorWindowWaitMs = 10000;
 static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wait in seconds");
 inline constexpr DWORD kDialogLookIntervalMs = 100;
 inline constexpr DWORD kEditorLookPauseMs = 1;
-// Keys the user typed while the editor started, kept for the host; any beyond stay queued.
-inline constexpr int kPendingKeysKept = 64;
+// Key events the user typed while the editor started, held for the host (a press and a
+// release are two); any beyond go on as if nothing held them.
+inline constexpr UINT kHeldKeysMax = 256;
 // Key-ups injected for one arrow key on the container's creation: another program's low-level
 // hook may swallow them, and the key would then never read as released.
 inline constexpr int kArrowKeyReleaseTries = 8;

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "hosting/container_window.h"
 #include "hosting/editor_hooks.h"
+#include "hosting/launch_keys.h"
 #include "hosting/process_windows.h"
 #include "hosting/settings.h"
 #include "lister/exports.h"
@@ -64,7 +65,11 @@ static HWND FindEditorMainWindow(DWORD processId) {
     return NextWindowOfProcess(kEditorClass, processId, nullptr);
 }
 
-static bool ArrowKeyPressed() {
+// The held keys show an arrow key the moment it is typed; without them the key state is
+// read, which Wine caches for up to 50 ms in another process than the typist's.
+static bool ArrowKeyPressed(bool keysHeld) {
+    if (keysHeld)
+        return HeldArrowKeyPressed();
     for (int key : kArrowKeys)
         if (GetAsyncKeyState(key) != 0)
             return true;
@@ -106,10 +111,12 @@ enum class WaitEnd { kReady, kArrowKey, kProcessEnded, kDeadline };
 
 // Waits, without dispatching messages, until the new process's main window exists and its
 // thread answers: only a ready editor is trimmed, hooked and re-parented, since each of
-// those calls waits for the editor's thread. The thread pauses a moment between looks.
+// those calls waits for the editor's thread. The thread pauses a moment between looks and
+// wakes at once for a message sent to it (a held key among them), which it answers.
 // Times are compared as differences of GetTickCount values, which stay right across the
 // counter's wrap after 49.7 days.
-static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool& foregroundLocked, HWND& editor) {
+static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool keysHeld, bool& foregroundLocked,
+                                  HWND& editor) {
     DWORD waitStart = GetTickCount();
     DWORD lastDialogLook = waitStart - kDialogLookIntervalMs;
     bool questionSeen = false;
@@ -121,10 +128,11 @@ static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool& fore
         // its messages. A hung thread is not waited for at all.
         if (editor != nullptr && AnswersWithin(editor, kEditorLookPauseMs))
             return WaitEnd::kReady;
-        if (ArrowKeyPressed())
-            return WaitEnd::kArrowKey;
-        if (WaitForSingleObject(process.hProcess, kEditorLookPauseMs) == WAIT_OBJECT_0)
+        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, kEditorLookPauseMs, QS_SENDMESSAGE) == WAIT_OBJECT_0)
             return WaitEnd::kProcessEnded;
+        AnswerSentMessages();
+        if (ArrowKeyPressed(keysHeld))
+            return WaitEnd::kArrowKey;
         const DWORD now = GetTickCount();
         if (now - lastDialogLook >= kDialogLookIntervalMs) {
             lastDialogLook = now;
@@ -146,6 +154,10 @@ static void GiveUpLaunch(WaitEnd end, HWND listerWindow, HWND container, const w
                          const PROCESS_INFORMATION& process) {
     switch (end) {
     case WaitEnd::kArrowKey:
+        // The host comes to the front again, so that the arrow key and those typed with it reach
+        // it even when the editor had taken the foreground: in quick view its main window, in a
+        // lister whichever window the system activates when the lister goes.
+        SetForegroundWindow(GetAncestor(listerWindow, GA_ROOT));
         DestroyWindow(listerWindow);
         DestroyWindow(container);
         TerminateProcess(process.hProcess, 0);
@@ -157,35 +169,6 @@ static void GiveUpLaunch(WaitEnd end, HWND listerWindow, HWND container, const w
     default:
         DestroyWindow(container);
         return;
-    }
-}
-
-// Keys typed while the host's thread was busy here wait in its queue. Once the editor's
-// window is joined to the lister's, the two threads share their input and the editor would
-// take them; they are taken out first and posted back to their windows after the load.
-// With PM_QS_INPUT Windows handles no message sent by another thread during the peek (Wine
-// does, as the SetParent right after does on both). Windows documents that a peek returns
-// WM_QUIT whatever its range; it goes back too.
-struct PendingKeys {
-    MSG messages[kPendingKeysKept];
-    int count;
-};
-
-static void TakePendingKeys(PendingKeys& keys) {
-    keys.count = 0;
-    MSG msg;
-    while (keys.count < kPendingKeysKept &&
-           PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_QS_INPUT))
-        keys.messages[keys.count++] = msg;
-}
-
-static void PostPendingKeys(const PendingKeys& keys) {
-    for (int i = 0; i < keys.count; ++i) {
-        const MSG& msg = keys.messages[i];
-        if (msg.message == WM_QUIT)
-            PostQuitMessage(static_cast<int>(msg.wParam));
-        else
-            PostMessageW(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     }
 }
 
@@ -243,20 +226,26 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
         DestroyWindow(container);
         return nullptr;
     }
+    // From here until the return, the keys the user types are the host's, whichever window
+    // is in front: they are held and given back once the load is over.
+    const bool keysHeld = HoldKeysDuringLaunch(process.dwProcessId);
     HWND editor = nullptr;
-    const WaitEnd end = WaitForReadyEditor(process, foregroundLocked, editor);
+    const WaitEnd end = WaitForReadyEditor(process, keysHeld, foregroundLocked, editor);
     if (end != WaitEnd::kReady) {
         UnlockForeground(foregroundLocked);
+        // The message at the deadline is for the user, who answers it with the keyboard too.
+        if (keysHeld && end == WaitEnd::kDeadline)
+            StopHoldingKeys();
         GiveUpLaunch(end, listerWindow, container, editorPath, process);
         CloseProcessHandles(process);
+        if (keysHeld)
+            GiveBackHeldKeys();
         return nullptr;
     }
     CloseProcessHandles(process);
 
     TrimEditorMenus(editor);
     InstallEditorHooks(container, process.dwThreadId);
-    PendingKeys keys;
-    TakePendingKeys(keys);
     EmbedEditor(editor, container);
     UnlockForeground(foregroundLocked);
     SetForegroundWindow(listerWindow);
@@ -265,6 +254,7 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     SendMessageWithin(editor, WM_COMMAND, kCmdF4, 0, kEditorCommandWaitMs);
     SendMessageWithin(editor, WM_COMMAND, kCmdAfterEmbedding, 0, kEditorCommandWaitMs);
     ShowWindow(!quickView && HostWantsMaximizedLister() ? editor : listerWindow, SW_SHOW);
-    PostPendingKeys(keys);
+    if (keysHeld)
+        GiveBackHeldKeys();
     return container;
 }

@@ -349,6 +349,7 @@ HMENU CreateMainMenu() {
 
 // Mode "foreign": another program's window, which closes and ends the program on WM_CLOSE.
 LRESULT CALLBACK ForeignWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    LogKey("foreign", msg, wParam, lParam);
     if (msg == WM_DESTROY) {
         PostQuitMessage(0);
         return 0;
@@ -385,13 +386,20 @@ void RegisterClasses(HINSTANCE instance) {
 }
 
 // Mode "stall:<ms>": the thread stops reading messages right after the main window is shown,
-// before it focuses its edit control, as an editor busy finishing its start-up.
+// before it focuses its edit control, as an editor busy finishing its start-up. Mode "grab:<ms>"
+// first makes the window the foreground window and focuses the edit control, as some editors do
+// at start-up: keys typed during the stall wait in its queue.
 DWORD gStallAfterShowMs;
+bool gGrabForeground;
 
 void StallAfterShow() {
     if (gStallAfterShowMs == 0)
         return;
-    Log("stall " + Number(gStallAfterShowMs));
+    if (gGrabForeground) {
+        SetForegroundWindow(gMain);
+        SetFocus(gEdit);
+    }
+    Log((gGrabForeground ? "grab " : "stall ") + Number(gStallAfterShowMs));
     Sleep(gStallAfterShowMs);
 }
 
@@ -437,8 +445,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                                           : 500;
         Sleep(delay);
     }
-    if (mode.rfind(L"stall:", 0) == 0)
-        gStallAfterShowMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + 6, nullptr, 10));
+    gGrabForeground = mode.rfind(L"grab:", 0) == 0;
+    if (mode.rfind(L"stall:", 0) == 0 || gGrabForeground)
+        gStallAfterShowMs = static_cast<DWORD>(std::wcstoul(mode.c_str() + mode.find(L':') + 1, nullptr, 10));
     if (mode.rfind(L"ask:", 0) == 0)
         AskBeforeTheMainWindow(static_cast<DWORD>(std::wcstoul(mode.c_str() + 4, nullptr, 10)));
     gKeepOnFirstClose = mode == L"keep";

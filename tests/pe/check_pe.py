@@ -55,7 +55,7 @@ ALLOWED_IMPORTS = {
         "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "GetWindowTextW", "GetWindowThreadProcessId",
         "IsChild", "IsHungAppWindow", "IsIconic", "IsWindow", "IsWindowVisible", "KillTimer", "LoadCursorW", "LoadIconW",
         "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "RegisterClassExW",
-        "RemovePropW", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
+        "RemovePropW", "SendInput", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",
         "ShowWindow", "ShowWindowAsync", "TranslateMessage", "UnhookWindowsHookEx", "keybd_event", "mouse_event",
     },

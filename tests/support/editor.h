@@ -21,7 +21,8 @@ std::wstring InstallStandInEditor(const std::wstring& pluginDirectory);
 // editor that the plug-in starts inherits.
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
 // VELNOTE_EDITOR_MODE: "exit", "late", "late:<ms>", "never", "stall:<ms>" (no messages read for
-// <ms> right after the main window is shown), "topmost", "keep" (the first
+// <ms> right after the main window is shown), "grab:<ms>" (the main window made the foreground
+// window, its edit control focused, then no messages read for <ms>), "topmost", "keep" (the first
 // WM_CLOSE leaves the window), "ask:<ms>" (a "Velnote" question for <ms> before the main
 // window), "foreign" (a window of class "VelnoteForeign" instead of the main window, until
 // it is closed or the program terminated), "endloop:<ms>" (WM_CLOSE ends the message loop,

@@ -21,7 +21,7 @@ void ClearHostMessages() {
 }
 
 static LRESULT CALLBACK HostWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    gHostMessages.push_back({wnd, msg, wParam, lParam});
+    gHostMessages.push_back({wnd, msg, wParam, lParam, GetKeyState(VK_CONTROL) < 0});
     switch (msg) {
     case WM_CLOSE:
         return 0;

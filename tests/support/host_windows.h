@@ -12,6 +12,7 @@ struct HostMessage {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
+    bool ctrlDown;  // GetKeyState(VK_CONTROL) as the window procedure saw it
 };
 
 // Every message that reached a host window of this thread, in order (WM_CLOSE is recorded

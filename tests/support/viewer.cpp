@@ -29,7 +29,8 @@ std::string HookName(HHOOK hook) {
 
 HHOOK WINAPI RecordSetWindowsHookEx(int id, HOOKPROC procedure, HINSTANCE module, DWORD thread) {
     HHOOK hook = SetWindowsHookExW(id, procedure, module, thread);
-    gInstalledHooks.push_back(hook);
+    if (id == WH_KEYBOARD || id == WH_MOUSE)  // the launch's own key hook is gone before ListLoadW returns
+        gInstalledHooks.push_back(hook);
     if (id == WH_KEYBOARD) {
         gLastKeyboardHook = hook;
         gHookNames.push_back({hook, "keyboard hook"});

@@ -87,7 +87,7 @@ private:
 // that moment (IsWindowVisible); false before any WM_CLOSE.
 bool VisibleWhenAskedToClose();
 
-// Every hook handle SetWindowsHookExW returned to ListLoadW in ViewerTest::Open, and every
+// Every editor hook handle SetWindowsHookExW returned to ListLoadW in ViewerTest::Open, and every
 // handle the plug-in passed to UnhookWindowsHookEx while RecordingFakes were bound, in order.
 const std::vector<HHOOK>& InstalledHooks();
 const std::vector<HHOOK>& RemovedHooks();
