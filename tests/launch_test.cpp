@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/names.h"
 #include "support/editor.h"
 #include "support/host_windows.h"
 #include "support/input.h"
@@ -561,7 +562,7 @@ TEST_F(Launch, AnEditorIsEmbeddedOnlyOnceItAnswersAndGivenUpWhenItDoesNotInTime)
 // The container's creation releases an arrow key that reads as pressed since the last look,
 // from an earlier test for instance; after this look only keys typed later count.
 void ForgetArrowKeyPresses() {
-    for (int key : {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT})
+    for (int key : kArrowKeys)
         GetAsyncKeyState(key);
 }
 
