@@ -498,17 +498,6 @@ const CloseKind kCloseKinds[] = {
 constexpr double kCloseGoal = 1.05;    // ListCloseWindow / minimal closer, editor that destroys its window
 constexpr double kCloseLimitMs = 50;   // ListCloseWindow, the other editors
 
-// The editor's hooks as ListLoadW installed them, so that the minimal closer can remove them
-// after it was timed.
-HHOOK gEditorHooks[2] = {};
-
-HHOOK WINAPI KeepingSetWindowsHookExW(int kind, HOOKPROC proc, HINSTANCE module, DWORD thread) {
-    HHOOK hook = SetWindowsHookExW(kind, proc, module, thread);
-    if (kind == WH_KEYBOARD || kind == WH_MOUSE)
-        gEditorHooks[kind == WH_MOUSE] = hook;
-    return hook;
-}
-
 // A viewer opened by ListLoadW in a stand-alone lister, with the editor of one kind; null
 // container when it did not open.
 struct OpenViewer {
@@ -523,11 +512,7 @@ OpenViewer OpenViewerOfKind(const Setup& setup, const CloseKind& kind) {
     viewer.host = CreateStandAloneLister();
     std::wstring viewed = setup.viewed;
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", kind.mode);
-    {
-        ScopedImport keeping(setup.plugin.module, "USER32.dll", "SetWindowsHookExW",
-                             reinterpret_cast<void*>(&KeepingSetWindowsHookExW));
-        viewer.container = setup.plugin.listLoadW(viewer.host.lister, viewed.data(), 0);
-    }
+    viewer.container = setup.plugin.listLoadW(viewer.host.lister, viewed.data(), 0);
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
     if (viewer.container == nullptr)
         return viewer;
@@ -543,7 +528,8 @@ OpenViewer OpenViewerOfKind(const Setup& setup, const CloseKind& kind) {
 }
 
 // The least every viewer close must do: minimise the editor, ask it to close, remove the
-// view's two registry keys and destroy the container (timed), then the plug-in's hooks.
+// view's two registry keys and destroy the container. The plug-in's hooks on the editor's
+// thread are left in place: a closer without hooks has none to remove.
 double CloseMinimally(OpenViewer& viewer) {
     double start = Microseconds();
     CloseWindow(viewer.editor);
@@ -552,12 +538,7 @@ double CloseMinimally(OpenViewer& viewer) {
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\DA74\\View64");
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\DA74");
     DestroyWindow(viewer.container);
-    double took = Microseconds() - start;
-    for (HHOOK& hook : gEditorHooks) {
-        UnhookWindowsHookEx(hook);
-        hook = nullptr;
-    }
-    return took;
+    return Microseconds() - start;
 }
 
 // ListCloseWindow, timed on this thread, then the host's own end of the lister window; an
