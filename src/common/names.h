@@ -89,9 +89,10 @@ inline constexpr UINT kEditorGlanceMs = 50;
 // Right after its close request an editor that keeps its window answers as soon as its thread
 // reads messages again, within a millisecond or two; one whose message loop ended does not, and
 // costs the close this long. It is looked at twice, this far apart (the first look may reach
-// the loop's last read), and once on each tick of the close that goes on.
+// the loop's last read, which its thread leaves at once unless the system stops it just then),
+// and once on each tick of the close that goes on.
 inline constexpr UINT kEditorAfterCloseGlanceMs = 20;
-inline constexpr DWORD kEditorAfterClosePauseMs = 20;
+inline constexpr DWORD kEditorAfterClosePauseMs = 10;
 // After its close request the editor is given this long to end or destroy its window, as
 // application frameworks do after WM_CLOSE returned, before it counts as keeping it.
 inline constexpr DWORD kEditorSettleMs = 600;

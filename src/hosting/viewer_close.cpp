@@ -187,8 +187,8 @@ static void ContinueClose(HWND closer) {
     }
 }
 
+// The timer goes with the window; its properties are the plug-in's to remove.
 static void EndClose(HWND closer) {
-    KillTimer(closer, kCloseTimer);
     RemovePropW(closer, kClosePhaseProperty);
     RemovePropW(closer, kCloseClockProperty);
     RemovePropW(closer, kReleasedEditorProperty);
