@@ -419,7 +419,11 @@ TEST_F(Close, AHungEditorHoldsNoHostActionAndIsAskedToCloseOnceItAnswersAgain) {
 }
 
 // The host's time in ListCloseWindow for each kind of editor (median of a few closes): no more
-// than the editor takes to answer. An editor that keeps its window comes back where the viewer
+// than the editor takes to answer. The editor that destroys its window on the request comes
+// first: what the others cost beyond it is the plug-in's own waiting, bounded alike on a quiet
+// or a busy machine and under emulation, where every window call costs a multiple of its native
+// time (a fixed pause of the bound's length fails it whatever the machine). An editor that
+// keeps its window comes back where the viewer
 // was, restored and brought forward once it has settled (menus of another process cannot be
 // read under Wine: the calls that give them back are checked), and the user closes it there.
 TEST_F(Close, EachKindOfEditorHoldsTheHostOnlyAsLongAsItTakesToAnswer) {
@@ -443,6 +447,7 @@ TEST_F(Close, EachKindOfEditorHoldsTheHostOnlyAsLongAsItTakesToAnswer) {
     };
     constexpr int kClosesPerRow = 3;
     constexpr DWORD kMedianBoundMs = 50;
+    DWORD quickest = 0;  // the first row's median; that row itself is bounded absolutely
     const int windowsBefore = CountOwnWindows();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -503,7 +508,10 @@ TEST_F(Close, EachKindOfEditorHoldsTheHostOnlyAsLongAsItTakesToAnswer) {
         }
         std::sort(took.begin(), took.end());
         std::printf("%s: ListCloseWindow %lu, %lu, %lu ms\n", row.name, took[0], took[1], took[2]);
-        EXPECT_LT(took[kClosesPerRow / 2], kMedianBoundMs) << "ListCloseWindow, median";
+        const DWORD median = took[kClosesPerRow / 2];
+        EXPECT_LT(median, quickest + kMedianBoundMs) << "ListCloseWindow, median (beyond " << quickest << " ms)";
+        if (row.outcome == Outcome::kEnds)
+            quickest = median;
     }
 }
 
