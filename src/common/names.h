@@ -12,6 +12,8 @@ inline constexpr int kCommandLineChars = 512;
 inline constexpr wchar_t kEditorClass[] = L"Velnote4";  // the editor main window's and the container's
 // The plug-in's window between the container and the editor main window.
 inline constexpr wchar_t kEditorHolderClass[] = L"Velnote4Holder";
+// The hidden top-level window in which a close goes on after the host has let the viewer go.
+inline constexpr wchar_t kCloserClass[] = L"Velnote4Closer";
 inline constexpr wchar_t kDialogClass[] = L"#32770";
 inline constexpr wchar_t kEditorDialogTitle[] = L"Velnote";
 inline constexpr wchar_t kTotalCommanderClass[] = L"TTOTAL_CMD";
@@ -85,23 +87,25 @@ inline constexpr UINT kEditorCloseWaitMs = 2000;
 inline constexpr UINT kEditorAnswerWaitMs = 500;
 inline constexpr UINT kEditorGlanceMs = 50;
 // Right after its close request an editor that keeps its window answers as soon as its thread
-// reads messages again; one whose message loop ended does not, and costs the close this long.
-// It is looked at twice, this far apart (the first look may reach the loop's last read).
-inline constexpr UINT kEditorAfterCloseGlanceMs = 200;
-inline constexpr DWORD kEditorAfterClosePauseMs = 50;
+// reads messages again, within a millisecond or two; one whose message loop ended does not, and
+// costs the close this long. It is looked at twice, this far apart (the first look may reach
+// the loop's last read, which its thread leaves at once unless the system stops it just then),
+// and once on each tick of the close that goes on.
+inline constexpr UINT kEditorAfterCloseGlanceMs = 20;
+inline constexpr DWORD kEditorAfterClosePauseMs = 10;
 // After its close request the editor is given this long to end or destroy its window, as
 // application frameworks do after WM_CLOSE returned, before it counts as keeping it.
 inline constexpr DWORD kEditorSettleMs = 600;
-// The container's timers: one finishes a close, one fits an editor that did not answer a resize.
+// The container's timer fits an editor that did not answer a resize; the closer's finishes a close.
 inline constexpr UINT_PTR kCloseTimer = 1;
 inline constexpr UINT_PTR kRefitTimer = 2;
 inline constexpr UINT kCloseLookMs = 100;
 inline constexpr UINT kRefitLookMs = 250;
-// Container window properties of a close in progress: its phase, and when the editor was
-// last seen busy or asking.
+// Closer window properties of a close in progress: its phase, and when the editor was last
+// seen busy or asking.
 inline constexpr wchar_t kClosePhaseProperty[] = L"Velnote.ClosePhase";
 inline constexpr wchar_t kCloseClockProperty[] = L"Velnote.CloseClock";
-// The editor main window of a close in progress once it has left the container for the desktop.
+// The editor main window of a close in progress once it has left the closer for the desktop.
 inline constexpr wchar_t kReleasedEditorProperty[] = L"Velnote.ReleasedEditor";
 
 // Messages shown to the user, and the two editor command lines; %s stands for a text.

@@ -42,9 +42,7 @@ static void RefitEditor(HWND container) {
 }
 
 static void OnContainerTimer(HWND container, WPARAM timer) {
-    if (timer == kCloseTimer)
-        ContinueClose(container);
-    else if (timer == kRefitTimer)
+    if (timer == kRefitTimer)
         RefitEditor(container);
 }
 

@@ -482,6 +482,128 @@ void MeasureOpenAndClose(int rounds) {
                 bareClose, closeEnded / bareClose, samples.closeEnded.size(), samples.bareClose.size());
 }
 
+// ---- Close ---------------------------------------------------------------------------
+
+// The editor kinds of the close, as the stand-in plays them (VELNOTE_EDITOR_MODE).
+struct CloseKind {
+    const char* name;
+    const wchar_t* mode;
+};
+const CloseKind kCloseKinds[] = {
+    {"destroys its window on WM_CLOSE", L""},
+    {"ends its message loop on WM_CLOSE (window goes with its process)", L"endloop:500"},
+    {"destroys its window 250 ms after WM_CLOSE returned", L"destroylater:250"},
+    {"keeps its window (its user chose Cancel)", L"keep"},
+};
+constexpr double kCloseGoal = 1.05;    // ListCloseWindow / minimal closer, editor that destroys its window
+constexpr double kCloseLimitMs = 50;   // ListCloseWindow, the other editors
+
+// A viewer opened by ListLoadW in a stand-alone lister, with the editor of one kind; null
+// container when it did not open.
+struct OpenViewer {
+    HostWindows host;
+    HWND container = nullptr;
+    HWND editor = nullptr;
+    HANDLE process = nullptr;
+};
+
+OpenViewer OpenViewerOfKind(const Setup& setup, const CloseKind& kind) {
+    OpenViewer viewer;
+    viewer.host = CreateStandAloneLister();
+    std::wstring viewed = setup.viewed;
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", kind.mode);
+    viewer.container = setup.plugin.listLoadW(viewer.host.lister, viewed.data(), 0);
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
+    if (viewer.container == nullptr)
+        return viewer;
+    RECT client;
+    GetClientRect(viewer.host.lister, &client);
+    MoveWindow(viewer.container, 0, 0, client.right, client.bottom, TRUE);
+    PumpFor(kSettleMs);
+    viewer.editor = GetWindow(GetWindow(viewer.container, GW_CHILD), GW_CHILD);  // in the holder
+    DWORD editorId = 0;
+    GetWindowThreadProcessId(viewer.editor, &editorId);
+    viewer.process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, editorId);
+    return viewer;
+}
+
+// The least every viewer close must do: minimise the editor, ask it to close, remove the
+// view's two registry keys and destroy the container. The plug-in's hooks on the editor's
+// thread are left in place: a closer without hooks has none to remove.
+double CloseMinimally(OpenViewer& viewer) {
+    double start = Microseconds();
+    CloseWindow(viewer.editor);
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(viewer.editor, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, 2000, &answer);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\DA74\\View64");
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\DA74");
+    DestroyWindow(viewer.container);
+    return Microseconds() - start;
+}
+
+// ListCloseWindow, timed on this thread, then the host's own end of the lister window; an
+// editor that keeps its window is closed again once the plug-in has brought it forward.
+double CloseThroughThePlugin(const Setup& setup, OpenViewer& viewer) {
+    double start = Microseconds();
+    setup.plugin.listCloseWindow(viewer.container);
+    double took = Microseconds() - start;
+    viewer.host = HostWindows();
+    if (WaitForSingleObject(viewer.process, 0) == WAIT_TIMEOUT && IsWindow(viewer.editor)) {
+        PumpUntil([&] { return !IsWindow(viewer.editor) || GetParent(viewer.editor) == nullptr; }, 3000);
+        PumpFor(700);
+        if (IsWindow(viewer.editor))
+            PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
+    }
+    return took;
+}
+
+void MeasureClose(int rounds) {
+    Setup setup = PrepareViewerSetup();
+    if (setup.plugin.module == nullptr) {
+        Fault("the plug-in could not be loaded");
+        return;
+    }
+    constexpr size_t kKinds = sizeof kCloseKinds / sizeof kCloseKinds[0];
+    std::vector<double> minimal, plugin[kKinds];
+    for (int round = -1; round < rounds; ++round) {  // round -1 warms up: not counted
+        // The order turns each round; step kKinds is the minimal closer.
+        for (size_t step = 0; step <= kKinds; ++step) {
+            const size_t which = (static_cast<size_t>(round + 1) + step) % (kKinds + 1);
+            const CloseKind& kind = kCloseKinds[which == kKinds ? 0 : which];
+            OpenViewer viewer = OpenViewerOfKind(setup, kind);
+            if (viewer.container == nullptr || viewer.process == nullptr) {
+                Fault("a viewer for the close did not open");
+                continue;
+            }
+            double took = which == kKinds ? CloseMinimally(viewer) : CloseThroughThePlugin(setup, viewer);
+            if (round >= 0)
+                (which == kKinds ? minimal : plugin[which]).push_back(took);
+            if (!WaitForProcessEnd(viewer.process)) {
+                Fault("an editor did not end within 10 s of its close");
+                TerminateProcess(viewer.process, 1);
+            }
+            CloseHandle(viewer.process);
+            PumpFor(kSettleMs);
+        }
+    }
+    EndProcesses(RunningStandInProcesses(), 1000);
+    UnloadPlugin(setup.plugin);
+
+    const double least = Median(minimal) / 1000;
+    std::printf("close     ListCloseWindow, call to return, stand-alone lister; the minimal closer (minimise,\n"
+                "          WM_CLOSE, two registry keys, destroy the container) %.1f ms (%s); medians of %zu runs\n",
+                least, Quartiles(minimal).c_str(), minimal.size());
+    for (size_t which = 0; which < kKinds; ++which) {
+        const double took = Median(plugin[which]) / 1000;
+        if (which == 0)
+            std::printf("          editor that %s: %.1f ms (%s) = %.2f of the minimal closer (goal %.2f)\n",
+                        kCloseKinds[which].name, took, Quartiles(plugin[which]).c_str(), took / least, kCloseGoal);
+        else
+            std::printf("          editor that %s: %.1f ms (%s) (goal %.0f ms)\n", kCloseKinds[which].name, took,
+                        Quartiles(plugin[which]).c_str(), kCloseLimitMs);
+    }
+}
+
 // ---- Keystroke -----------------------------------------------------------------------
 
 struct ImportCheck {
@@ -651,6 +773,7 @@ int main(int argc, char** argv) {
                 sameAsRelease ? "byte for byte" : "NOT the same bytes as", Narrow(kPluginFileName).c_str(),
                 static_cast<int>(8 * sizeof(void*)));
     MeasureOpenAndClose(rounds);
+    MeasureClose(rounds);
     MeasureKeystroke(calls);
     MeasureFootprint(WindowsPath(kReleaseFile));
     std::fflush(stdout);

@@ -38,7 +38,7 @@ ALLOWED_IMPORTS = {
         # the plug-in's own
         "CloseHandle", "CreateFileW", "CreateProcessW", "ExpandEnvironmentStringsW", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetEnvironmentVariableW", "GetExitCodeProcess", "GetFileAttributesW", "GetLastError",
-        "GetModuleFileNameW", "GetPrivateProfileStringW", "GetTickCount", "MultiByteToWideChar", "SetLastError",
+        "GetModuleFileNameW", "GetPrivateProfileStringW", "GetTickCount", "MultiByteToWideChar", "OpenProcess", "SetLastError",
         "Sleep", "TerminateProcess", "WaitForInputIdle", "WaitForSingleObject", "WideCharToMultiByte",
         "WriteFile", "WritePrivateProfileSectionW", "WritePrivateProfileStringW",
         # the C runtime's start-up, thread-local storage and the 32-bit unwinder's registration
@@ -54,7 +54,7 @@ ALLOWED_IMPORTS = {
         "GetMenuItemCount", "GetParent", "GetPropW", "GetSystemMenu", "GetSystemMetrics", "GetWindow",
         "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "GetWindowTextW", "GetWindowThreadProcessId",
         "IsChild", "IsHungAppWindow", "IsIconic", "IsWindow", "IsWindowVisible", "KillTimer", "LoadCursorW", "LoadIconW",
-        "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "RegisterClassExW",
+        "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "PostThreadMessageW", "RegisterClassExW",
         "RemovePropW", "SendInput", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",
         "ShowWindow", "ShowWindowAsync", "TranslateMessage", "UnhookWindowsHookEx", "keybd_event", "mouse_event",
