@@ -109,6 +109,7 @@ inline constexpr UINT kEndedEditorExitCode = 1;
 inline constexpr DWORD kEndedEditorWaitMs = 1000;
 // The note the viewer shows over a hung editor: a window of the plug-in's own.
 inline constexpr wchar_t kHungNoteClass[] = L"Velnote4Note";
+inline constexpr wchar_t kHungNoteButtonClass[] = L"Velnote4NoteButton";
 inline constexpr wchar_t kHungNoteText[] = L"Velnote is not responding.";
 inline constexpr wchar_t kHungNoteLossText[] = L"Ending Velnote loses its unsaved changes.";
 inline constexpr wchar_t kHungNoteWaitButton[] = L"Wait";

@@ -11,31 +11,31 @@
 
 // What the note keeps in its window's extra bytes, one pointer-sized slot each.
 enum NoteSlot : int {
-    kNoteFontSlot,     // the system's dialog font, made for the note and deleted with it
-    kNoteFocusedSlot,  // the button the keyboard acts on
-    kNotePressedSlot,  // the button held down with the mouse, or kNoButton
-    kNoteWaitedSlot,   // when Wait hid the note (GetTickCount)
+    kNoteFontSlot,    // the system's dialog font, made for the note and deleted with it
+    kNoteWaitedSlot,  // when Wait hid the note (GetTickCount)
     kNoteSlotCount,
 };
 
-enum NoteButton : LONG_PTR { kNoButton = -1, kWaitButton = 0, kEndButton = 1 };
+// The note's two buttons are windows of the plug-in's own, identified by these.
+enum NoteButton : int { kWaitButton = 1, kEndButton = 2 };
 
 struct NoteLayout {
     SIZE size;
     RECT lines[2];
-    RECT buttons[2];
+    RECT wait;
+    RECT end;
 };
 
-static int SlotOffset(NoteSlot slot) {
-    return static_cast<int>(slot * sizeof(LONG_PTR));
-}
-
 static LONG_PTR NoteValue(HWND note, NoteSlot slot) {
-    return GetWindowLongPtrW(note, SlotOffset(slot));
+    return GetWindowLongPtrW(note, static_cast<int>(slot * sizeof(LONG_PTR)));
 }
 
 static void SetNoteValue(HWND note, NoteSlot slot, LONG_PTR value) {
-    SetWindowLongPtrW(note, SlotOffset(slot), value);
+    SetWindowLongPtrW(note, static_cast<int>(slot * sizeof(LONG_PTR)), value);
+}
+
+static HFONT NoteFont(HWND note) {
+    return reinterpret_cast<HFONT>(NoteValue(note, kNoteFontSlot));
 }
 
 static bool HasStyle(HWND wnd, LONG_PTR style) {
@@ -61,7 +61,7 @@ static SIZE TextSize(HDC dc, const wchar_t* text) {
 // from the two buttons below them, centred.
 static NoteLayout MeasureNote(HWND note) {
     HDC dc = GetDC(note);
-    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(NoteValue(note, kNoteFontSlot)));
+    HGDIOBJ previous = SelectObject(dc, NoteFont(note));
     TEXTMETRICW metrics = {};
     GetTextMetricsW(dc, &metrics);
     const SIZE text = TextSize(dc, kHungNoteText), loss = TextSize(dc, kHungNoteLossText);
@@ -76,24 +76,30 @@ static NoteLayout MeasureNote(HWND note) {
     const int textWidth = text.cx > loss.cx ? text.cx : loss.cx;
     const int inner = textWidth > 2 * buttonWidth + gap ? textWidth : 2 * buttonWidth + gap;
     const int width = inner + 2 * line;
-    const int buttonTop = line * 5;
-    const int buttonLeft = (width - 2 * buttonWidth - gap) / 2;
+    const int top = line * 5;
+    const int left = (width - 2 * buttonWidth - gap) / 2;
     NoteLayout layout;
-    layout.size = {width, buttonTop + buttonHeight + line};
+    layout.size = {width, top + buttonHeight + line};
     layout.lines[0] = {line, line, width - line, 2 * line};
     layout.lines[1] = {line, line * 5 / 2, width - line, line * 7 / 2};
-    layout.buttons[kWaitButton] = {buttonLeft, buttonTop, buttonLeft + buttonWidth, buttonTop + buttonHeight};
-    layout.buttons[kEndButton] = {buttonLeft + buttonWidth + gap, buttonTop, buttonLeft + 2 * buttonWidth + gap,
-                                  buttonTop + buttonHeight};
+    layout.wait = {left, top, left + buttonWidth, top + buttonHeight};
+    layout.end = {left + buttonWidth + gap, top, left + 2 * buttonWidth + gap, top + buttonHeight};
     return layout;
+}
+
+static void PlaceChild(HWND wnd, const RECT& place) {
+    SetWindowPos(wnd, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 static void PlaceNote(HWND container, HWND note, UINT flags) {
     RECT client;
     GetClientRect(container, &client);
-    const SIZE size = MeasureNote(note).size;
-    SetWindowPos(note, HWND_BOTTOM, (client.right - size.cx) / 2, (client.bottom - size.cy) / 2, size.cx, size.cy,
-                 SWP_NOACTIVATE | flags);
+    const NoteLayout layout = MeasureNote(note);
+    PlaceChild(GetDlgItem(note, kWaitButton), layout.wait);
+    PlaceChild(GetDlgItem(note, kEndButton), layout.end);
+    SetWindowPos(note, HWND_BOTTOM, (client.right - layout.size.cx) / 2, (client.bottom - layout.size.cy) / 2,
+                 layout.size.cx, layout.size.cy, SWP_NOACTIVATE | flags);
 }
 
 void PlaceHungNote(HWND container) {
@@ -101,48 +107,37 @@ void PlaceHungNote(HWND container) {
         PlaceNote(container, note, 0);
 }
 
-// The message font is the one the system's own dialogs use. The size asked for is the
-// structure as Windows XP knows it, which later versions accept as well.
-static void CreateNoteFont(HWND note) {
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof metrics.lfMessageFont;
-    HGDIOBJ font = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)
-                       ? CreateFontIndirectW(&metrics.lfMessageFont)
-                       : nullptr;
-    SetNoteValue(note, kNoteFontSlot, reinterpret_cast<LONG_PTR>(font ? font : GetStockObject(DEFAULT_GUI_FONT)));
-    SetNoteValue(note, kNotePressedSlot, kNoButton);
-}
-
 static void DrawNoteText(HDC dc, const wchar_t* text, RECT place, UINT format) {
     DrawTextW(dc, text, -1, &place, format | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-static void PaintNote(HWND note) {
-    const NoteLayout layout = MeasureNote(note);
+// Painted in the colours of the system's dialogs, text, buttons and focus alike.
+static void PaintNoteWindow(HWND wnd, HFONT font, bool button) {
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(note, &paint);
+    HDC dc = BeginPaint(wnd, &paint);
     RECT client;
-    GetClientRect(note, &client);
-    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-    DrawEdge(dc, &client, EDGE_RAISED, BF_RECT);
-    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(NoteValue(note, kNoteFontSlot)));
+    GetClientRect(wnd, &client);
+    HGDIOBJ previous = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-    DrawNoteText(dc, kHungNoteText, layout.lines[0], DT_LEFT);
-    DrawNoteText(dc, kHungNoteLossText, layout.lines[1], DT_LEFT);
-    const wchar_t* labels[] = {kHungNoteWaitButton, kHungNoteEndButton};
-    for (LONG_PTR button : {kWaitButton, kEndButton}) {
-        RECT face = layout.buttons[button];
-        const bool pressed = NoteValue(note, kNotePressedSlot) == button;
-        DrawFrameControl(dc, &face, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
-        DrawNoteText(dc, labels[button], face, DT_CENTER | DT_VCENTER);
-        if (GetFocus() == note && NoteValue(note, kNoteFocusedSlot) == button) {
-            InflateRect(&face, -GetSystemMetrics(SM_CXEDGE) * 2, -GetSystemMetrics(SM_CYEDGE) * 2);
-            DrawFocusRect(dc, &face);
+    if (button) {
+        wchar_t label[32];
+        GetWindowTextW(wnd, label, 32);
+        DrawFrameControl(dc, &client, DFC_BUTTON, DFCS_BUTTONPUSH | (GetCapture() == wnd ? DFCS_PUSHED : 0));
+        DrawNoteText(dc, label, client, DT_CENTER | DT_VCENTER);
+        if (GetFocus() == wnd) {
+            InflateRect(&client, -2 * GetSystemMetrics(SM_CXEDGE), -2 * GetSystemMetrics(SM_CYEDGE));
+            DrawFocusRect(dc, &client);
         }
+    } else {
+        const NoteLayout layout = MeasureNote(wnd);
+        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+        DrawEdge(dc, &client, EDGE_RAISED, BF_RECT);
+        DrawNoteText(dc, kHungNoteText, layout.lines[0], DT_LEFT);
+        DrawNoteText(dc, kHungNoteLossText, layout.lines[1], DT_LEFT);
     }
     SelectObject(dc, previous);
-    EndPaint(note, &paint);
+    EndPaint(wnd, &paint);
 }
 
 // Handing the focus from a window of another thread waits for that thread to let it go
@@ -169,73 +164,63 @@ static void EndEditor(HWND container) {
 
 // Wait hides the note until the watch shows it again; End Velnote leaves the viewer empty,
 // with the keyboard, if the note had it, on the lister window, where the host's keys work.
-static void ChooseNoteButton(HWND note, LONG_PTR button) {
+static void ChooseNoteButton(HWND note, WPARAM button) {
+    const bool focused = IsChild(note, GetFocus());
     if (button == kWaitButton) {
         SetNoteValue(note, kNoteWaitedSlot, static_cast<LONG_PTR>(GetTickCount()));
         ShowWindow(note, SW_HIDE);
+        if (focused)
+            SetFocus(GetParent(note));
         return;
     }
     HWND container = GetParent(note);
-    const bool focused = GetFocus() == note;
     EndEditor(container);
     DestroyWindow(note);
     if (focused)
         SetFocus(GetParent(container));
 }
 
-static LONG_PTR ButtonAt(HWND note, LPARAM point) {
-    const NoteLayout layout = MeasureNote(note);
-    const POINT at = {static_cast<short>(LOWORD(point)), static_cast<short>(HIWORD(point))};
-    for (LONG_PTR button : {kWaitButton, kEndButton})
-        if (PtInRect(&layout.buttons[button], at))
-            return button;
-    return kNoButton;
+static void ChooseButton(HWND button) {
+    SendMessageW(GetParent(button), WM_COMMAND, static_cast<WPARAM>(GetDlgCtrlID(button)),
+                 reinterpret_cast<LPARAM>(button));
 }
 
-static void PressNoteButton(HWND note, LPARAM point) {
-    const LONG_PTR button = ButtonAt(note, point);
-    if (button == kNoButton)
-        return;
-    SetNoteValue(note, kNotePressedSlot, button);
-    SetNoteValue(note, kNoteFocusedSlot, button);
-    SetCapture(note);
+static void PressButton(HWND button) {
+    SetCapture(button);
     if (FocusWaitsForNoOtherThread())
-        SetFocus(note);
-    InvalidateRect(note, nullptr, FALSE);
+        SetFocus(button);
+    InvalidateRect(button, nullptr, FALSE);
 }
 
-// A button acts when the mouse is released over the button it was pressed on.
-static void ReleaseNoteButton(HWND note, LPARAM point) {
-    const LONG_PTR pressed = NoteValue(note, kNotePressedSlot);
-    if (pressed == kNoButton)
+// A button acts when the mouse is released over it after it was pressed on it.
+static void ReleaseButton(HWND button, LPARAM point) {
+    if (GetCapture() != button)
         return;
     ReleaseCapture();
-    if (ButtonAt(note, point) == pressed)
-        ChooseNoteButton(note, pressed);
-}
-
-static void OnNoteCaptureLost(HWND note) {
-    SetNoteValue(note, kNotePressedSlot, kNoButton);
-    InvalidateRect(note, nullptr, FALSE);
+    RECT client;
+    GetClientRect(button, &client);
+    const POINT at = {static_cast<short>(LOWORD(point)), static_cast<short>(HIWORD(point))};
+    if (PtInRect(&client, at))
+        ChooseButton(button);
 }
 
 // Tab and the arrow keys move between the two buttons, Enter and Space choose one. Esc
 // closes a stand-alone lister, as it does in the editor, and nothing in quick view; every
 // other key goes to the container, as it would without the note.
-static LRESULT OnNoteKey(HWND note, WPARAM key, LPARAM lParam) {
+static LRESULT OnButtonKey(HWND button, WPARAM key, LPARAM lParam) {
+    HWND note = GetParent(button);
     switch (key) {
     case VK_TAB:
     case VK_LEFT:
     case VK_RIGHT:
-        SetNoteValue(note, kNoteFocusedSlot, NoteValue(note, kNoteFocusedSlot) == kWaitButton ? kEndButton : kWaitButton);
-        InvalidateRect(note, nullptr, FALSE);
+        SetFocus(GetDlgItem(note, GetDlgCtrlID(button) == kWaitButton ? kEndButton : kWaitButton));
         return 0;
     case VK_RETURN:
     case VK_SPACE:
-        ChooseNoteButton(note, NoteValue(note, kNoteFocusedSlot));
+        ChooseButton(button);
         return 0;
     case VK_ESCAPE:
-        if (HWND root = GetAncestor(note, GA_ROOT); !IsHostMainWindow(root))
+        if (HWND root = GetAncestor(button, GA_ROOT); !IsHostMainWindow(root))
             PostMessageW(root, WM_CLOSE, 0, 0);
         return 0;
     default:
@@ -243,48 +228,82 @@ static LRESULT OnNoteKey(HWND note, WPARAM key, LPARAM lParam) {
     }
 }
 
-static LRESULT CALLBACK HungNoteProc(HWND note, UINT msg, WPARAM wParam, LPARAM lParam) {
+static LRESULT CALLBACK NoteButtonProc(HWND button, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_CREATE:
-        CreateNoteFont(note);
-        return 0;
     case WM_PAINT:
-        PaintNote(note);
+        PaintNoteWindow(button, NoteFont(GetParent(button)), true);
         return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
-        InvalidateRect(note, nullptr, FALSE);
+    case WM_CAPTURECHANGED:
+        InvalidateRect(button, nullptr, FALSE);
         return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        PressNoteButton(note, lParam);
+        PressButton(button);
         return 0;
     case WM_LBUTTONUP:
-        ReleaseNoteButton(note, lParam);
-        return 0;
-    case WM_CAPTURECHANGED:
-        OnNoteCaptureLost(note);
+        ReleaseButton(button, lParam);
         return 0;
     case WM_KEYDOWN:
-        return OnNoteKey(note, wParam, lParam);
+        return OnButtonKey(button, wParam, lParam);
+    default:
+        return DefWindowProcW(button, msg, wParam, lParam);
+    }
+}
+
+static void CreateNoteButton(HWND note, NoteButton id, const wchar_t* label) {
+    CreateWindowExW(0, kHungNoteButtonClass, label, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, note,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gModule, nullptr);
+}
+
+// The message font is the one the system's own dialogs use. The size asked for is the
+// structure as Windows XP knows it, which later versions accept as well.
+static void CreateNoteContent(HWND note) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof metrics.lfMessageFont;
+    HGDIOBJ font = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)
+                       ? CreateFontIndirectW(&metrics.lfMessageFont)
+                       : nullptr;
+    SetNoteValue(note, kNoteFontSlot, reinterpret_cast<LONG_PTR>(font ? font : GetStockObject(DEFAULT_GUI_FONT)));
+    CreateNoteButton(note, kWaitButton, kHungNoteWaitButton);
+    CreateNoteButton(note, kEndButton, kHungNoteEndButton);
+}
+
+static LRESULT CALLBACK HungNoteProc(HWND note, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE:
+        CreateNoteContent(note);
+        return 0;
+    case WM_PAINT:
+        PaintNoteWindow(note, NoteFont(note), false);
+        return 0;
+    case WM_COMMAND:
+        ChooseNoteButton(note, wParam);
+        return 0;
     case WM_DESTROY:
-        DeleteObject(reinterpret_cast<HGDIOBJ>(NoteValue(note, kNoteFontSlot)));
+        DeleteObject(NoteFont(note));
         return 0;
     default:
         return DefWindowProcW(note, msg, wParam, lParam);
     }
 }
 
-void RegisterHungNoteClass() {
+static void RegisterNoteClass(const wchar_t* name, WNDPROC procedure, int extraBytes) {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = HungNoteProc;
-    windowClass.cbWndExtra = kNoteSlotCount * sizeof(LONG_PTR);
+    windowClass.lpfnWndProc = procedure;
+    windowClass.cbWndExtra = extraBytes;
     windowClass.hInstance = gModule;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kHungNoteClass;
+    windowClass.lpszClassName = name;
     RegisterClassExW(&windowClass);
+}
+
+void RegisterHungNoteClass() {
+    RegisterNoteClass(kHungNoteClass, HungNoteProc, kNoteSlotCount * sizeof(LONG_PTR));
+    RegisterNoteClass(kHungNoteButtonClass, NoteButtonProc, 0);
 }
 
 // WM_SETREDRAW takes the holder, and the editor with it, out of every repaint (the system
@@ -321,11 +340,14 @@ static void ShowHungNote(HWND container, HWND note) {
     PlaceNote(container, note, SWP_SHOWWINDOW);
     HWND focus = GetFocus();
     if (focus == container || focus == GetParent(container))
-        SetFocus(note);
+        SetFocus(GetDlgItem(note, kWaitButton));
 }
 
-// The editor answers again: the note goes, and the editor is drawn as it is.
+// The editor answers again: the note goes, and the editor is drawn as it is. The keyboard,
+// if the note had it, goes back to the container, whose keys go on to the editor.
 static void TakeNoteAway(HWND container, HWND note) {
+    if (IsChild(note, GetFocus()))
+        SetFocus(container);
     DestroyWindow(note);
     ResumeEditorPainting(container);
 }
@@ -335,7 +357,7 @@ void WatchForHungEditor(HWND container) {
     if (!HasStyle(container, WS_CHILD)) {
         KillTimer(container, kHangWatchTimer);
         if (HWND note = NoteOf(container))
-            DestroyWindow(note);
+            TakeNoteAway(container, note);
         return;
     }
     HWND editor = EmbeddedEditor(container);

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-void RegisterHungNoteClass();
+void RegisterHungNoteClass();  // the note and its buttons
 
 // Painting a window of a thread that reads no messages waits for that thread, and a host that
 // repaints its windows with their children at once would wait with it. While the editor does

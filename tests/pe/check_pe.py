@@ -64,7 +64,8 @@ ALLOWED_IMPORTS = {
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",
         "ShowWindow", "ShowWindowAsync", "TranslateMessage", "UnhookWindowsHookEx", "keybd_event", "mouse_event",
         # painting the hung-editor note
-        "BeginPaint", "DrawEdge", "DrawFocusRect", "DrawFrameControl", "DrawTextW", "EndPaint", "FillRect", "GetDC",
+        "BeginPaint", "DrawEdge", "DrawFocusRect", "DrawFrameControl", "DrawTextW", "EndPaint", "FillRect", "GetCapture",
+        "GetDC", "GetDlgItem",
         "GetSysColor", "GetSysColorBrush", "InflateRect", "InvalidateRect", "PtInRect", "RedrawWindow",
         "ReleaseCapture", "ReleaseDC", "SetCapture", "SystemParametersInfoW",
     },
