@@ -42,13 +42,12 @@ static bool HasStyle(HWND wnd, LONG_PTR style) {
     return (GetWindowLongPtrW(wnd, GWL_STYLE) & style) != 0;
 }
 
-// The note is the container's last child: the holder stays its first, which everything that
-// finds the editor takes. It shows although it lies below the holder, as the holder is not
-// drawn while the editor hangs.
+// The note lies right below the holder: the holder stays the container's first child, which
+// everything that finds the editor takes. It shows all the same, as the holder is not drawn
+// while the editor hangs.
 static HWND NoteOf(HWND container) {
-    HWND holder = GetWindow(container, GW_CHILD);
-    HWND last = GetWindow(holder, GW_HWNDLAST);
-    return last != holder && ClassNameIs(last, kHungNoteClass) ? last : nullptr;
+    HWND next = GetWindow(GetWindow(container, GW_CHILD), GW_HWNDNEXT);
+    return next != nullptr && ClassNameIs(next, kHungNoteClass) ? next : nullptr;
 }
 
 static SIZE TextSize(HDC dc, const wchar_t* text) {
