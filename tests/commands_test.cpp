@@ -319,13 +319,17 @@ TEST_F(Commands, AStalledEditorIsWaitedForByACommandNotByAResizeAndIsFittedOnceI
     constexpr LPARAM kStallMs = 1200;
     Viewer viewer = Open(ViewerMode::kLister);
     ASSERT_TRUE(viewer.IsOpen());
+    RECT full;
+    GetClientRect(viewer.host.lister, &full);
+    MoveWindow(viewer.container, 0, 0, full.right, full.bottom, TRUE);
+    ASSERT_TRUE(PumpUntil([&] { return SameRect(WindowRectOf(viewer.editor), ClientRectOnScreen(viewer.container)); }));
     SetFocus(viewer.host.lister);
     PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kStallMs);
     ASSERT_TRUE(log_->WaitForLine("hang " + std::to_string(kStallMs)));
 
     DWORD start = GetTickCount();
-    MoveWindow(viewer.container, 0, 0, 800, 600, TRUE);
-    SetWindowPos(viewer.container, nullptr, 0, 0, 310, 190, SWP_NOZORDER | SWP_NOMOVE);
+    MoveWindow(viewer.container, 0, 0, 310, 190, TRUE);
+    MoveWindow(viewer.container, 0, 0, full.right, full.bottom, TRUE);
     RedrawWindow(viewer.host.lister, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     EXPECT_LT(GetTickCount() - start, 500u) << "the resize or the host's repaint waited for the editor";
