@@ -21,8 +21,7 @@ HWND NoteOf(const Viewer& viewer) {
 }
 
 bool NoteShows(const Viewer& viewer) {
-    HWND note = NoteOf(viewer);
-    return note != nullptr && IsWindowVisible(note);
+    return IsWindowVisible(NoteOf(viewer)) != FALSE;
 }
 
 HWND ButtonOf(const Viewer& viewer, const wchar_t* label) {
@@ -42,8 +41,7 @@ DWORD MsUntil(DWORD start, const std::function<bool()>& done, DWORD timeoutMs) {
 
 std::wstring TextOf(HWND edit) {
     wchar_t text[128] = {};
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(edit, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &copied);
+    SendMessageW(edit, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
     return text;
 }
 
