@@ -125,7 +125,9 @@ TEST_F(HungNote, NoneOverAQuestionTheEditorKeepsFocusAndTextAndEndVelnoteEndsOnl
     Hang(viewer, 30000);
     ASSERT_TRUE(PumpUntil([&] { return NoteShows(viewer); }, 7000));
     RECT end = WindowRectOf(ButtonOf(viewer, kEnd));
-    ASSERT_TRUE(MovePointerTo({(end.left + end.right) / 2, (end.top + end.bottom) / 2}));
+    InputWatcher input;
+    ASSERT_TRUE(input.watching());
+    ASSERT_TRUE(input.MovePointerTo({(end.left + end.right) / 2, (end.top + end.bottom) / 2}));
     LeftClick();
     EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(viewer.process, 0) == WAIT_OBJECT_0; }, 2000));
     DWORD exitCode = 0;
