@@ -101,6 +101,23 @@ inline constexpr UINT_PTR kCloseTimer = 1;
 inline constexpr UINT_PTR kRefitTimer = 2;
 inline constexpr UINT kCloseLookMs = 100;
 inline constexpr UINT kRefitLookMs = 250;
+// A hung editor: Windows counts a thread as hung after 5 s without retrieving a message
+// (IsHungAppWindow), and one waiting for messages never. The container looks twice a second,
+// so that the note shows at most this long after that and goes at most this long after the
+// editor answers again. Wait hides the note for kHungNoteWaitMs; End Velnote ends the editor's
+// process with kEndedEditorExitCode and waits at most kEndedEditorWaitMs for its end.
+inline constexpr UINT_PTR kHangWatchTimer = 3;
+inline constexpr UINT kHangLookMs = 500;
+inline constexpr DWORD kHungNoteWaitMs = 10000;
+inline constexpr UINT kEndedEditorExitCode = 1;
+inline constexpr DWORD kEndedEditorWaitMs = 1000;
+// The note the viewer shows over a hung editor: a window of the plug-in's own.
+inline constexpr wchar_t kHungNoteClass[] = L"Velnote4Note";
+inline constexpr wchar_t kHungNoteButtonClass[] = L"Velnote4NoteButton";
+inline constexpr wchar_t kHungNoteText[] = L"Velnote is not responding.";
+inline constexpr wchar_t kHungNoteLossText[] = L"Ending Velnote loses its unsaved changes.";
+inline constexpr wchar_t kHungNoteWaitButton[] = L"Wait";
+inline constexpr wchar_t kHungNoteEndButton[] = L"End Velnote";
 // Closer window properties of a close in progress: its phase, and when the editor was last
 // seen busy or asking.
 inline constexpr wchar_t kClosePhaseProperty[] = L"Velnote.ClosePhase";

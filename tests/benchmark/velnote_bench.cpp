@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/names.h"
 #include "support/captured_procs.h"
 #include "support/editor.h"
 #include "support/host_windows.h"
@@ -167,6 +168,7 @@ struct OpenSamples {
     std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
     std::vector<double> arrowReaction;  // an arrow key pressed during the wait until ListLoadW returned
     std::vector<double> arrowNoticed;   // the same key until ListLoadW's first DestroyWindow
+    std::vector<double> hangLook;       // one look of the container's hang watch over an editor that answers
 };
 
 struct Setup {
@@ -257,6 +259,14 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     GetClientRect(host.lister, &client);
     MoveWindow(container, 0, 0, client.right, client.bottom, TRUE);
     PumpFor(kSettleMs);
+
+    // The hang watch's look, as the container's timer makes it, called directly.
+    constexpr int kHangLooks = 100;
+    auto procedure = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(container, GWLP_WNDPROC));
+    start = Microseconds();
+    for (int look = 0; look < kHangLooks; ++look)
+        CallWindowProcW(procedure, container, WM_TIMER, kHangWatchTimer, 0);
+    samples.hangLook.push_back((Microseconds() - start) / kHangLooks);
 
     DWORD editorId = 0;
     GetWindowThreadProcessId(GetWindow(GetWindow(container, GW_CHILD), GW_CHILD), &editorId);  // editor in the holder
@@ -480,6 +490,11 @@ void MeasureOpenAndClose(int rounds) {
                 closeReturn, closeEnded);
     std::printf("          call-to-end / bare editor's WM_CLOSE-to-end (%.1f ms): %.2f; medians of %zu and %zu runs\n",
                 bareClose, closeEnded / bareClose, samples.closeEnded.size(), samples.bareClose.size());
+    const double hangLook = Median(samples.hangLook);
+    const double slowest = samples.hangLook.empty() ? 0 : *std::max_element(samples.hangLook.begin(), samples.hangLook.end());
+    std::printf("hang      one look of the hang watch over an editor that answers: median %.1f us, slowest viewer %.1f us;\n"
+                "          %u looks a second cost the host %.3f ms a second\n",
+                hangLook, slowest, 1000 / kHangLookMs, hangLook * (1000 / kHangLookMs) / 1000);
 }
 
 // ---- Close ---------------------------------------------------------------------------

@@ -34,6 +34,11 @@ OLDEST_WINDOWS = {
 # "Minimum supported client" has been looked up.
 ALLOWED_IMPORTS = {
     "advapi32.dll": {"RegDeleteKeyW"},
+    # the hung-editor note's font and text
+    "gdi32.dll": {
+        "CreateFontIndirectW", "DeleteObject", "GetStockObject", "GetTextExtentPoint32W", "GetTextMetricsW",
+        "SelectObject", "SetBkMode", "SetTextColor",
+    },
     "kernel32.dll": {
         # the plug-in's own
         "CloseHandle", "CreateFileW", "CreateProcessW", "ExpandEnvironmentStringsW", "GetCurrentProcessId",
@@ -58,6 +63,11 @@ ALLOWED_IMPORTS = {
         "RemovePropW", "SendInput", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",
         "ShowWindow", "ShowWindowAsync", "TranslateMessage", "UnhookWindowsHookEx", "keybd_event", "mouse_event",
+        # painting the hung-editor note
+        "BeginPaint", "DrawEdge", "DrawFocusRect", "DrawFrameControl", "DrawTextW", "EndPaint", "FillRect", "GetCapture",
+        "GetDC", "GetDlgItem",
+        "GetSysColor", "GetSysColorBrush", "InflateRect", "InvalidateRect", "PtInRect", "RedrawWindow",
+        "ReleaseCapture", "ReleaseDC", "SetCapture", "SystemParametersInfoW",
     },
     # The C runtime that every Windows since 2000 ships; mingw-w64's start-up and libstdc++
     # take these from it.
