@@ -124,11 +124,16 @@ static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wai
 inline constexpr DWORD kDialogLookIntervalMs = 100;
 inline constexpr DWORD kEditorLookPauseMs = 1;
 // Key events the user typed while the editor started, held for the host (a press and a
-// release are two); any beyond go on as if nothing held them.
+// release are two).
 inline constexpr UINT kHeldKeysMax = 256;
-// Key-ups injected for one arrow key on the container's creation: another program's low-level
-// hook may swallow them, and the key would then never read as released.
+// Key-ups injected for one arrow key as a launch begins: another program's low-level hook may
+// swallow them, and the key would then never read as released.
 inline constexpr int kArrowKeyReleaseTries = 8;
+// The held keys go back to the host in steps, from a timer of a message-only window of the
+// plug-in's; its shortest period (USER_TIMER_MINIMUM) lets the host read each step first.
+inline constexpr wchar_t kKeyGiverClass[] = L"Velnote4Keys";
+inline constexpr UINT_PTR kKeyGiverTimer = 1;
+inline constexpr UINT kKeyGiverStepMs = USER_TIMER_MINIMUM;
 
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};
