@@ -135,6 +135,10 @@ inline constexpr wchar_t kKeyGiverClass[] = L"Velnote4Keys";
 inline constexpr UINT_PTR kKeyGiverTimer = 1;
 inline constexpr UINT kKeyGiverStepMs = USER_TIMER_MINIMUM;
 
+// Keys that change what another key means: the held keys give back a key and its modifiers together.
+inline constexpr int kModifierKeys[] = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT, VK_LCONTROL,
+                                        VK_RCONTROL, VK_LMENU,    VK_RMENU, VK_LWIN,   VK_RWIN};
+
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};
 

@@ -142,13 +142,16 @@ static void GiveUpLaunch(WaitEnd end, HWND listerWindow, HWND container, const w
                          const PROCESS_INFORMATION& process) {
     switch (end) {
     case WaitEnd::kArrowKey:
-        // The host comes to the front again, so that the arrow key and those typed with it reach
-        // it even when the editor had taken the foreground: in quick view its main window, in a
-        // lister whichever window the system activates when the lister goes.
+        // The editor goes first: while it starts it competes with what follows for the processor
+        // and the window manager. The host comes to the front again, so that the arrow key and
+        // those typed with it reach it even when the editor had taken the foreground: in quick
+        // view its main window, in a lister whichever window the system activates when the
+        // lister goes. Destroying the lister takes the container with it; the container goes
+        // first all the same, in case the lister is not this thread's to destroy.
+        TerminateProcess(process.hProcess, 0);
+        DestroyWindow(container);
         SetForegroundWindow(GetAncestor(listerWindow, GA_ROOT));
         DestroyWindow(listerWindow);
-        DestroyWindow(container);
-        TerminateProcess(process.hProcess, 0);
         return;
     case WaitEnd::kDeadline:
         DestroyWindow(container);

@@ -34,6 +34,7 @@ static struct {
     UINT given;         // of the keys held, those already given back
     UINT keysDown;      // held key-downs whose key-up is not held yet: each keeps a place for it
     bool down[256];     // by virtual key
+    UINT modifiersDown;  // given back down and not up yet
     WORD lastCharacter;  // of the last character key held going down
     // The hook's own: it runs inside any wait of the launching thread, where the module's
     // shared text may be in use. One character longer than the one name compared with.
@@ -44,6 +45,13 @@ static struct {
 static bool IsArrowKey(DWORD key) {
     for (int arrow : kArrowKeys)
         if (key == static_cast<DWORD>(arrow))
+            return true;
+    return false;
+}
+
+static bool IsModifierKey(WORD key) {
+    for (int modifier : kModifierKeys)
+        if (key == modifier)
             return true;
     return false;
 }
@@ -191,6 +199,7 @@ void BeginLaunchInput() {
         gInput.keysDown = 0;
         std::memset(gInput.down, 0, sizeof gInput.down);
         gInput.quitTaken = false;
+        gInput.modifiersDown = 0;
         gInput.nestedLaunches = 0;
         gInput.hook = nullptr;
     } else if (!OwnedByThisThread()) {
@@ -241,8 +250,10 @@ static void FinishLaunchInput() {
 
 // Injected input goes to the focused window of the thread in front and updates the key state
 // as the keys go; a posted key message would do neither. Wine routes an injected key when it
-// is injected (Windows when it is read), so the keys go in steps, each up to the next key-down:
-// one that closes the viewer moves the focus only once the host has read it.
+// is injected (Windows when it is read), so the keys go in steps, each up to a key-down, so
+// that one that closes the viewer moves the focus before the next is given. A key typed with
+// a modifier goes in one step with it: Wine on an X display sets the modifiers' state from the
+// real keyboard between two steps, and the key would lose them.
 static void GiveBackNextKeys() {
     INPUT inputs[kHeldKeysMax] = {};
     UINT step = 0;
@@ -253,8 +264,15 @@ static void GiveBackNextKeys() {
         inputs[step].ki.wScan = held.scanCode;
         inputs[step].ki.dwFlags = held.flags;
         ++step;
-        if ((held.flags & KEYEVENTF_KEYUP) == 0)
-            break;
+        const bool up = (held.flags & KEYEVENTF_KEYUP) != 0;
+        if (!IsModifierKey(held.key)) {
+            if (!up && gInput.modifiersDown == 0)
+                break;
+        } else if (!up) {
+            ++gInput.modifiersDown;
+        } else if (gInput.modifiersDown > 0) {
+            --gInput.modifiersDown;
+        }
     }
     if (step > 0)
         SendInput(step, inputs, sizeof(INPUT));
@@ -262,8 +280,6 @@ static void GiveBackNextKeys() {
         FinishLaunchInput();
 }
 
-// A timer message comes only once the thread's queue holds no input: the key given back
-// last has been read by then.
 // A giver destroyed by anyone else (its thread ended) frees the block for other launches.
 static void OnKeyGiverDestroyed(HWND giver) {
     if (gInput.giver != giver)

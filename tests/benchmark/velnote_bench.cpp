@@ -153,33 +153,35 @@ double gFirstHookCall = 0;
 // The time ListLoadW spends in the calls that hold the keys typed meanwhile: releasing the
 // arrow keys (their key state), installing and removing the low-level key hook, taking keys
 // out of the queue, and giving keys back.
-double gHeldKeysCalls = 0;
+std::map<std::string, double> gHeldKeysCalls;  // by function
 
 template <typename Call>
-auto TimedForTheKeys(bool forTheKeys, Call call) {
+auto TimedForTheKeys(const char* function, bool forTheKeys, Call call) {
     const double start = Microseconds();
     auto result = call();
     if (forTheKeys)
-        gHeldKeysCalls += Microseconds() - start;
+        gHeldKeysCalls[function] += Microseconds() - start;
     return result;
 }
 
 HHOOK WINAPI NotingSetWindowsHookExW(int kind, HOOKPROC proc, HINSTANCE module, DWORD thread) {
     if (gFirstHookCall == 0 && kind == WH_KEYBOARD)
         gFirstHookCall = Microseconds();
-    return TimedForTheKeys(kind == WH_KEYBOARD_LL, [&] { return SetWindowsHookExW(kind, proc, module, thread); });
+    return TimedForTheKeys("SetWindowsHookExW", kind == WH_KEYBOARD_LL,
+                           [&] { return SetWindowsHookExW(kind, proc, module, thread); });
 }
 BOOL WINAPI KeyTimedUnhookWindowsHookEx(HHOOK hook) {
-    return TimedForTheKeys(true, [&] { return UnhookWindowsHookEx(hook); });
+    return TimedForTheKeys("UnhookWindowsHookEx", true, [&] { return UnhookWindowsHookEx(hook); });
 }
 BOOL WINAPI KeyTimedPeekMessageW(LPMSG msg, HWND wnd, UINT first, UINT last, UINT remove) {
-    return TimedForTheKeys(first == WM_KEYFIRST, [&] { return PeekMessageW(msg, wnd, first, last, remove); });
+    return TimedForTheKeys("PeekMessageW", first == WM_KEYFIRST,
+                           [&] { return PeekMessageW(msg, wnd, first, last, remove); });
 }
 SHORT WINAPI KeyTimedGetAsyncKeyState(int key) {
-    return TimedForTheKeys(true, [&] { return GetAsyncKeyState(key); });
+    return TimedForTheKeys("GetAsyncKeyState", true, [&] { return GetAsyncKeyState(key); });
 }
 UINT WINAPI KeyTimedSendInput(UINT count, LPINPUT inputs, int size) {
-    return TimedForTheKeys(true, [&] { return SendInput(count, inputs, size); });
+    return TimedForTheKeys("SendInput", true, [&] { return SendInput(count, inputs, size); });
 }
 
 struct OpenSamples {
@@ -190,6 +192,7 @@ struct OpenSamples {
     std::vector<double> listLoad;       // ListLoadW, call to return
     std::vector<double> listLoadWait;   // ListLoadW called until it installs the hooks
     std::vector<double> heldKeysCalls;  // ListLoadW's time in the calls that hold the keys
+    std::map<std::string, std::vector<double>> heldKeysCallsBy;  // the same, by function
     std::vector<double> closeReturn;    // ListCloseWindow, call to return
     std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
     std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
@@ -279,12 +282,17 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
         for (const auto& [function, fake] : noting)
             bound.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", function, fake));
         gFirstHookCall = 0;
-        gHeldKeysCalls = 0;
+        gHeldKeysCalls.clear();
         start = Microseconds();
         container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
         opened = Microseconds() - start;
     }
-    samples.heldKeysCalls.push_back(gHeldKeysCalls);
+    double heldKeysCalls = 0;
+    for (const auto& [function, microseconds] : gHeldKeysCalls) {
+        heldKeysCalls += microseconds;
+        samples.heldKeysCallsBy[function].push_back(microseconds);
+    }
+    samples.heldKeysCalls.push_back(heldKeysCalls);
     if (container == nullptr) {
         Fault("ListLoadW declined");
         return;
@@ -439,6 +447,8 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
     WaitForSingleObject(presser, INFINITE);
     CloseHandle(presser);
     keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+    // The key-up is read here, so that no launch after this one finds a key to hold.
+    PumpFor(kSettleMs);
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
     if (container != nullptr || gArrowPressed == 0 || returned < gArrowPressed) {
         Fault("the arrow key did not give up the launch");
@@ -561,6 +571,14 @@ void MeasureOpenAndClose(int rounds) {
                 samples.heldKeysCalls.empty() ? 0.0
                                               : *std::max_element(samples.heldKeysCalls.begin(), samples.heldKeysCalls.end()) / 1000,
                 Median(samples.heldKeysCalls) / 1000 / listLoad);
+    std::string byFunction;
+    for (const auto& [function, durations] : samples.heldKeysCallsBy) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s %.3f ms", byFunction.empty() ? "" : ", ", function.c_str(),
+                      Median(durations) / 1000);
+        byFunction += text;
+    }
+    std::printf("          by function, medians: %s\n", byFunction.c_str());
     std::printf("polling   editor start-up while this process polls without pause / while it sleeps: %.2f\n"
                 "          %.1f ms (%s) vs %.1f ms: the spinning wait changes the editor's start-up by %+.1f ms\n"
                 "          on %lu cores\n",
