@@ -127,57 +127,46 @@ private:
     std::vector<std::unique_ptr<ScopedImport>> scopes_;
 };
 
-TEST_F(Launch, ListerModeEmbedsTheEditorAsTheOnlyWindowInTheContainersHolder) {
-    host_ = CreateStandAloneLister();
-    HWND container = Open(host_.lister, file_);
-    ASSERT_NE(container, nullptr);
-    EXPECT_EQ(ClassOf(container), L"Velnote4");
-    EXPECT_EQ(GetParent(container), host_.lister);
-    EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{container});
-    EXPECT_EQ(GetWindowLongPtrW(container, GWL_STYLE) & ~WS_MAXIMIZE,
-              WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN);
-    EXPECT_EQ(GetWindowLongPtrW(container, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
+// In a stand-alone lister and in quick view (the lister a child of the host's main window).
+TEST_F(Launch, EmbedsTheEditorAsTheOnlyWindowInTheContainersHolder) {
+    for (bool quickView : {false, true}) {
+        SCOPED_TRACE(quickView ? "quick view" : "lister");
+        host_ = quickView ? CreateQuickView() : CreateStandAloneLister();
+        const size_t started = log_->ProcessIds().size();
+        const size_t commands = log_->Events("command").size();
+        const size_t exits = log_->Events("exit").size();
+        HWND container = Open(host_.lister, file_);
+        ASSERT_NE(container, nullptr);
+        EXPECT_EQ(ClassOf(container), L"Velnote4");
+        EXPECT_EQ(GetParent(container), host_.lister);
+        EXPECT_EQ(GetAncestor(container, GA_ROOT), quickView ? host_.main : host_.lister);
+        EXPECT_EQ(ChildrenOf(host_.lister), std::vector<HWND>{container});
+        EXPECT_EQ(GetWindowLongPtrW(container, GWL_STYLE) & ~WS_MAXIMIZE, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN);
+        EXPECT_EQ(GetWindowLongPtrW(container, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
 
-    HWND holder = GetWindow(container, GW_CHILD);
-    EXPECT_EQ(ChildrenOf(container), std::vector<HWND>{holder});
-    EXPECT_EQ(ProcessOf(holder), GetCurrentProcessId());
-    HWND editor = EmbeddedEditorOf(container);
-    ASSERT_NE(editor, nullptr);
-    EXPECT_EQ(ChildrenOf(holder), std::vector<HWND>{editor});
-    EXPECT_EQ(ClassOf(editor), L"Velnote4");
-    ASSERT_EQ(log_->ProcessIds().size(), 1u);
-    EXPECT_EQ(ProcessOf(editor), log_->ProcessIds()[0]);
-    // The style is exactly WS_CHILD when it is set; SW_SHOWMAXIMIZED then adds WS_VISIBLE
-    // and WS_MAXIMIZE, and nothing of the frame comes back.
-    EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
+        HWND holder = GetWindow(container, GW_CHILD);
+        EXPECT_EQ(ChildrenOf(container), std::vector<HWND>{holder});
+        EXPECT_EQ(ProcessOf(holder), GetCurrentProcessId());
+        HWND editor = EmbeddedEditorOf(container);
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(ChildrenOf(holder), std::vector<HWND>{editor});
+        EXPECT_EQ(ClassOf(editor), L"Velnote4");
+        ASSERT_EQ(log_->ProcessIds().size(), started + 1);
+        EXPECT_EQ(ProcessOf(editor), log_->ProcessIds().back());
+        // The style is exactly WS_CHILD when it is set; SW_SHOWMAXIMIZED then adds WS_VISIBLE
+        // and WS_MAXIMIZE, and nothing of the frame comes back.
+        EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
+        EXPECT_TRUE(IsWindowVisible(host_.lister));
+        EXPECT_EQ(GetFocus(), host_.lister);
 
-    EXPECT_TRUE(IsWindowVisible(host_.lister));
-    EXPECT_EQ(GetFocus(), host_.lister);
-
-    // Both commands are sent (the plug-in waits for each), in this order, and nothing else.
-    EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
-
-    plugin_.listCloseWindow(container);
-    EXPECT_TRUE(log_->WaitForLine("exit 0"));
-}
-
-TEST_F(Launch, QuickViewEmbedsTheEditorInTheChildListerWindow) {
-    host_ = CreateQuickView();
-    HWND container;
-    {
-        Fakes fakes(plugin_.module, {{"USER32.dll", "ShowWindow", (void*)&RecordShowWindow}});
-        container = Open(host_.lister, file_);
+        // Both commands are sent (the plug-in waits for each), in this order, and nothing else.
+        std::vector<std::string> sent = log_->Events("command");
+        sent.erase(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(commands));
+        EXPECT_EQ(sent, (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
+        plugin_.listCloseWindow(container);
+        EXPECT_TRUE(PumpUntil([&] { return log_->Events("exit").size() > exits; }));
+        host_ = HostWindows();
     }
-    ASSERT_NE(container, nullptr);
-    EXPECT_EQ(GetParent(container), host_.lister);
-    EXPECT_EQ(GetAncestor(container, GA_ROOT), host_.main);
-    HWND editor = EmbeddedEditorOf(container);
-    ASSERT_NE(editor, nullptr);
-    EXPECT_EQ(ProcessOf(editor), log_->ProcessIds().at(0));
-    EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_MAXIMIZE);
-    EXPECT_EQ(gCalls, (std::vector<Call>{{"ShowWindow", U(editor), U(SW_SHOWMAXIMIZED)},
-                                         {"ShowWindow", U(host_.lister), U(SW_SHOW)}}));
-    EXPECT_EQ(log_->Events("command"), (std::vector<std::string>{"4216 0x0", "4104 0x0"}));
 }
 
 TEST_F(Launch, TrimsTheEditorsMenuBarAndSystemMenu) {
