@@ -134,6 +134,8 @@ inline constexpr int kArrowKeyReleaseTries = 8;
 inline constexpr wchar_t kKeyGiverClass[] = L"Velnote4Keys";
 inline constexpr UINT_PTR kKeyGiverTimer = 1;
 inline constexpr UINT kKeyGiverStepMs = USER_TIMER_MINIMUM;
+// Marks the keys given back, which the launch's own hook lets pass.
+inline constexpr ULONG_PTR kGivenBackKeyMark = 0x564E4B42;  // "VNKB"
 
 // Keys that change what another key means: the held keys give back a key and its modifiers together.
 inline constexpr int kModifierKeys[] = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT, VK_LCONTROL,

@@ -125,12 +125,13 @@ static bool KeyIsForHostOrEditor() {
 }
 
 // Called on the launching thread for every key anyone types, before any window sees it; it
-// must answer at once (the system waits for it), so it only notes the key.
+// must answer at once (the system waits for it), so it only notes the key. It goes on while
+// the keys are given back, so that a key typed meanwhile (a key-up among them) comes after them.
 static LRESULT CALLBACK HoldKey(int code, WPARAM wParam, LPARAM lParam) {
     if (code != HC_ACTION)
         return CallNextHookEx(nullptr, code, wParam, lParam);
     const auto& key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-    if (!KeyIsForHostOrEditor())
+    if (key.dwExtraInfo == kGivenBackKeyMark || !KeyIsForHostOrEditor())
         return CallNextHookEx(nullptr, code, wParam, lParam);
     const bool up = (key.flags & LLKHF_UP) != 0;
     if (!up && IsArrowKey(key.vkCode))
@@ -185,6 +186,7 @@ static void RemoveKeyHook() {
 // The keys of the last launch not given back yet are older than any typed since.
 static void TakeOverKeysNotGivenBack() {
     DestroyWindow(std::exchange(gInput.giver, nullptr));
+    RemoveKeyHook();
     gInput.count -= gInput.given;
     std::memmove(&gInput.keys[0], &gInput.keys[gInput.given], gInput.count * sizeof(HeldKey));
     gInput.given = 0;
@@ -241,6 +243,7 @@ void StopHoldingKeys() {
 }
 
 static void FinishLaunchInput() {
+    RemoveKeyHook();
     if (HWND giver = std::exchange(gInput.giver, nullptr))
         DestroyWindow(giver);
     if (gInput.quitTaken)
@@ -263,6 +266,7 @@ static void GiveBackNextKeys() {
         inputs[step].ki.wVk = held.key;
         inputs[step].ki.wScan = held.scanCode;
         inputs[step].ki.dwFlags = held.flags;
+        inputs[step].ki.dwExtraInfo = kGivenBackKeyMark;
         ++step;
         const bool up = (held.flags & KEYEVENTF_KEYUP) != 0;
         if (!IsModifierKey(held.key)) {
@@ -325,9 +329,6 @@ void EndLaunchInput() {
         --gInput.nestedLaunches;
         return;
     }
-    // Once ListLoadW has returned, the host's thread may not answer the hook in time, and every
-    // key typed anywhere would wait for it.
-    RemoveKeyHook();
     gInput.phase = InputPhase::kGivingBack;
     GiveBackNextKeys();
     if (!OwnedByThisThread())

@@ -17,7 +17,7 @@ void HoldLaunchKeys(DWORD editorProcessId);
 bool ArrowKeyTyped();
 // Stops holding keys, before a message the user answers; those held stay held.
 void StopHoldingKeys();
-// Stops holding keys and gives those held back to the host as typed: the first right away,
-// the others from the host's message loop, each once the host has read the key-down before
-// it, so that each goes where it would have gone had it been typed then.
+// Gives the held keys back to the host as typed: the first right away, the others from the
+// host's message loop, each once the host has read the key-down before it, so that each goes
+// where it would have gone had it been typed then. Keys typed meanwhile are held after them.
 void EndLaunchInput();
