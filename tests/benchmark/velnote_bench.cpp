@@ -31,7 +31,7 @@ namespace {
 constexpr double kFootprintTargetBytes = 48 * 1024;
 constexpr double kOpenTarget = 1.10;
 constexpr double kEmbedderGoal = 1.05;
-constexpr double kReadyGoal = 1.20;
+constexpr double kReadyGoal = 1.15;
 constexpr double kArrowReactionGoalMs = 5;
 constexpr DWORD kArrowPressDelayMs = 10;  // after ListLoadW's CreateProcessW returned: inside the wait
 constexpr double kWaitLimitMicroseconds = 10e6;
