@@ -145,11 +145,22 @@ static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wai
 inline constexpr DWORD kDialogLookIntervalMs = 100;
 inline constexpr DWORD kEditorLookPauseMs = 1;
 // Key events the user typed while the editor started, held for the host (a press and a
-// release are two); any beyond go on as if nothing held them.
+// release are two).
 inline constexpr UINT kHeldKeysMax = 256;
-// Key-ups injected for one arrow key on the container's creation: another program's low-level
-// hook may swallow them, and the key would then never read as released.
+// Key-ups injected for one arrow key as a launch begins: another program's low-level hook may
+// swallow them, and the key would then never read as released.
 inline constexpr int kArrowKeyReleaseTries = 8;
+// The held keys go back to the host in steps, from a timer of a message-only window of the
+// plug-in's; its shortest period (USER_TIMER_MINIMUM) lets the host read each step first.
+inline constexpr wchar_t kKeyGiverClass[] = L"Velnote4Keys";
+inline constexpr UINT_PTR kKeyGiverTimer = 1;
+inline constexpr UINT kKeyGiverStepMs = USER_TIMER_MINIMUM;
+// Marks the keys given back, which the launch's own hook lets pass.
+inline constexpr ULONG_PTR kGivenBackKeyMark = 0x564E4B42;  // "VNKB"
+
+// Keys that change what another key means: the held keys give back a key and its modifiers together.
+inline constexpr int kModifierKeys[] = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT, VK_LCONTROL,
+                                        VK_RCONTROL, VK_LMENU,    VK_RMENU, VK_LWIN,   VK_RWIN};
 
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};

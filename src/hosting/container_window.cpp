@@ -7,15 +7,6 @@
 #include "hosting/process_windows.h"
 #include "hosting/viewer_close.h"
 
-// The window wait gives up on an arrow key, so keys still held or pressed from before
-// the viewer opened are released here, before the editor starts. The tries are counted:
-// a key-up swallowed by another program's low-level hook leaves the key reading as down.
-static void ReleaseArrowKeys() {
-    for (int key : kArrowKeys)
-        for (int tries = 0; tries < kArrowKeyReleaseTries && GetAsyncKeyState(key) != 0; ++tries)
-            keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
-}
-
 // Moving another thread's window waits for that thread, SWP_ASYNCWINDOWPOS included once
 // embedding has joined the two threads' input, so an editor that does not answer a glance is
 // not moved now: the container's refit timer fits it once it answers again. Until then it is
@@ -123,9 +114,6 @@ static LRESULT OnContainerKey(HWND container, WPARAM key, LPARAM lParam) {
 
 static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_CREATE:
-        ReleaseArrowKeys();
-        return DefWindowProcW(wnd, msg, wParam, lParam);
     case WM_WINDOWPOSCHANGING:
         GlanceBeforeResize(wnd, reinterpret_cast<const WINDOWPOS*>(lParam));
         return DefWindowProcW(wnd, msg, wParam, lParam);

@@ -3,6 +3,7 @@
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
+#include "common/waits.h"
 #include "hosting/editor_hooks.h"
 #include "hosting/process_windows.h"
 
@@ -113,11 +114,8 @@ static void BringReleasedEditorForward(HWND editor) {
 // Messages that the question sends to the host's windows meanwhile are answered.
 static void WaitWhileEditorAsks(HWND container, HWND editor) {
     while (IsWindow(editor) && FindEditorDialog(container, editor) != nullptr &&
-           AnswersWithin(editor, kEditorAnswerWaitMs)) {
-        MSG pending;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kCloseLookMs, QS_SENDMESSAGE);
-        PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+           AnswersWithin(editor, kEditorAnswerWaitMs))
+        WaitAnsweringSentMessages(nullptr, kCloseLookMs);
 }
 
 // Under a host main window (quick view) the editor is hidden first, so that it does not

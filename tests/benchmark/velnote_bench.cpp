@@ -16,6 +16,7 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ namespace {
 constexpr double kFootprintTargetBytes = 48 * 1024;
 constexpr double kOpenTarget = 1.10;
 constexpr double kEmbedderGoal = 1.05;
-constexpr double kReadyGoal = 1.20;
+constexpr double kReadyGoal = 1.15;
 constexpr double kArrowReactionGoalMs = 5;
 constexpr DWORD kArrowPressDelayMs = 10;  // after ListLoadW's CreateProcessW returned: inside the wait
 constexpr double kWaitLimitMicroseconds = 10e6;
@@ -150,10 +151,38 @@ enum class Waiting { kSpinning, kSleeping };
 // indirect call and one clock read to a call of some 100 ms.
 double gFirstHookCall = 0;
 
+// The time ListLoadW spends in the calls that hold the keys typed meanwhile: releasing the
+// arrow keys (their key state), installing and removing the low-level key hook, taking keys
+// out of the queue, and giving keys back.
+std::map<std::string, double> gHeldKeysCalls;  // by function
+
+template <typename Call>
+auto TimedForTheKeys(const char* function, bool forTheKeys, Call call) {
+    const double start = Microseconds();
+    auto result = call();
+    if (forTheKeys)
+        gHeldKeysCalls[function] += Microseconds() - start;
+    return result;
+}
+
 HHOOK WINAPI NotingSetWindowsHookExW(int kind, HOOKPROC proc, HINSTANCE module, DWORD thread) {
     if (gFirstHookCall == 0 && kind == WH_KEYBOARD)
         gFirstHookCall = Microseconds();
-    return SetWindowsHookExW(kind, proc, module, thread);
+    return TimedForTheKeys("SetWindowsHookExW", kind == WH_KEYBOARD_LL,
+                           [&] { return SetWindowsHookExW(kind, proc, module, thread); });
+}
+BOOL WINAPI KeyTimedUnhookWindowsHookEx(HHOOK hook) {
+    return TimedForTheKeys("UnhookWindowsHookEx", true, [&] { return UnhookWindowsHookEx(hook); });
+}
+BOOL WINAPI KeyTimedPeekMessageW(LPMSG msg, HWND wnd, UINT first, UINT last, UINT remove) {
+    return TimedForTheKeys("PeekMessageW", first == WM_KEYFIRST,
+                           [&] { return PeekMessageW(msg, wnd, first, last, remove); });
+}
+SHORT WINAPI KeyTimedGetAsyncKeyState(int key) {
+    return TimedForTheKeys("GetAsyncKeyState", true, [&] { return GetAsyncKeyState(key); });
+}
+UINT WINAPI KeyTimedSendInput(UINT count, LPINPUT inputs, int size) {
+    return TimedForTheKeys("SendInput", true, [&] { return SendInput(count, inputs, size); });
 }
 
 struct OpenSamples {
@@ -163,11 +192,14 @@ struct OpenSamples {
     std::vector<double> bareClose;      // WM_CLOSE posted until the bare editor process ended
     std::vector<double> listLoad;       // ListLoadW, call to return
     std::vector<double> listLoadWait;   // ListLoadW called until it installs the hooks
+    std::vector<double> heldKeysCalls;  // ListLoadW's time in the calls that hold the keys
+    std::map<std::string, std::vector<double>> heldKeysCallsBy;  // the same, by function
     std::vector<double> closeReturn;    // ListCloseWindow, call to return
     std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
     std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
     std::vector<double> arrowReaction;  // an arrow key pressed during the wait until ListLoadW returned
-    std::vector<double> arrowNoticed;   // the same key until ListLoadW's first DestroyWindow
+    std::vector<double> arrowNoticed;   // the same key until the give-up's first platform call
+    std::map<std::string, std::vector<double>> giveUpSteps;  // each call of the give-up, "N. name"
     std::vector<double> hangLook;       // one look of the container's hang watch over an editor that answers
 };
 
@@ -241,13 +273,28 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     HWND container = nullptr;
     double start = 0, opened = 0;
     {
-        ScopedImport noting(setup.plugin.module, "USER32.dll", "SetWindowsHookExW",
-                            reinterpret_cast<void*>(&NotingSetWindowsHookExW));
+        const std::pair<const char*, void*> noting[] = {
+            {"SetWindowsHookExW", reinterpret_cast<void*>(&NotingSetWindowsHookExW)},
+            {"UnhookWindowsHookEx", reinterpret_cast<void*>(&KeyTimedUnhookWindowsHookEx)},
+            {"PeekMessageW", reinterpret_cast<void*>(&KeyTimedPeekMessageW)},
+            {"GetAsyncKeyState", reinterpret_cast<void*>(&KeyTimedGetAsyncKeyState)},
+            {"SendInput", reinterpret_cast<void*>(&KeyTimedSendInput)},
+        };
+        std::vector<std::unique_ptr<ScopedImport>> bound;
+        for (const auto& [function, fake] : noting)
+            bound.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", function, fake));
         gFirstHookCall = 0;
+        gHeldKeysCalls.clear();
         start = Microseconds();
         container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
         opened = Microseconds() - start;
     }
+    double heldKeysCalls = 0;
+    for (const auto& [function, microseconds] : gHeldKeysCalls) {
+        heldKeysCalls += microseconds;
+        samples.heldKeysCallsBy[function].push_back(microseconds);
+    }
+    samples.heldKeysCalls.push_back(heldKeysCalls);
     if (container == nullptr) {
         Fault("ListLoadW declined");
         return;
@@ -326,11 +373,41 @@ void RunMinimalEmbedder(const Setup& setup, OpenSamples& samples) {
 }
 
 // A Down key pressed from another thread while ListLoadW waits for an editor that never opens
-// its window; timed from the key to ListLoadW's return, and to its first DestroyWindow, which
-// splits the reaction into noticing the key and giving up the launch.
+// its window; timed from the key to ListLoadW's return, and each platform call of the give-up
+// that can cost time on a display, which splits the reaction into noticing the key and each
+// step of giving up the launch.
 volatile LONG gEditorStarted = 0;
-double gArrowPressed = 0;
-double gFirstDestroy = 0;
+volatile double gArrowPressed = 0;
+struct TimedCall {
+    const char* name;
+    double start, end;
+};
+std::vector<TimedCall> gGiveUpCalls;
+
+template <typename Call>
+auto TimedAfterTheKey(const char* name, Call call) {
+    const bool pressed = gArrowPressed != 0;
+    const double start = Microseconds();
+    auto result = call();
+    if (pressed)
+        gGiveUpCalls.push_back({name, start, Microseconds()});
+    return result;
+}
+BOOL WINAPI TimedSetForegroundWindow(HWND wnd) {
+    return TimedAfterTheKey("SetForegroundWindow", [&] { return SetForegroundWindow(wnd); });
+}
+BOOL WINAPI TimedDestroyWindow(HWND wnd) {
+    return TimedAfterTheKey("DestroyWindow", [&] { return DestroyWindow(wnd); });
+}
+BOOL WINAPI TimedTerminateProcess(HANDLE process, UINT code) {
+    return TimedAfterTheKey("TerminateProcess", [&] { return TerminateProcess(process, code); });
+}
+UINT WINAPI TimedSendInput(UINT count, LPINPUT inputs, int size) {
+    return TimedAfterTheKey("SendInput", [&] { return SendInput(count, inputs, size); });
+}
+BOOL WINAPI TimedUnhookWindowsHookEx(HHOOK hook) {
+    return TimedAfterTheKey("UnhookWindowsHookEx", [&] { return UnhookWindowsHookEx(hook); });
+}
 
 BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                                  LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
@@ -339,12 +416,6 @@ BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECU
                                   environment, directory, startup, process);
     InterlockedExchange(&gEditorStarted, 1);
     return created;
-}
-
-BOOL WINAPI NotingDestroyWindow(HWND wnd) {
-    if (gFirstDestroy == 0)
-        gFirstDestroy = Microseconds();
-    return DestroyWindow(wnd);
 }
 
 DWORD WINAPI PressArrowDuringTheWait(LPVOID) {
@@ -361,14 +432,23 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
     std::wstring viewed = setup.viewed;
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", L"never");
     gArrowPressed = 0;
-    gFirstDestroy = 0;
+    gGiveUpCalls.clear();
     gEditorStarted = 0;
     HWND container = nullptr;
     double returned = 0;
     HANDLE presser = CreateThread(nullptr, 0, PressArrowDuringTheWait, nullptr, 0, nullptr);
     {
-        ScopedImport noting(setup.plugin.module, "USER32.dll", "DestroyWindow",
-                            reinterpret_cast<void*>(&NotingDestroyWindow));
+        const std::pair<const char*, void*> timed[] = {
+            {"SetForegroundWindow", reinterpret_cast<void*>(&TimedSetForegroundWindow)},
+            {"DestroyWindow", reinterpret_cast<void*>(&TimedDestroyWindow)},
+            {"SendInput", reinterpret_cast<void*>(&TimedSendInput)},
+            {"UnhookWindowsHookEx", reinterpret_cast<void*>(&TimedUnhookWindowsHookEx)},
+        };
+        std::vector<std::unique_ptr<ScopedImport>> timing;
+        for (const auto& [function, fake] : timed)
+            timing.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", function, fake));
+        ScopedImport terminating(setup.plugin.module, "KERNEL32.dll", "TerminateProcess",
+                                 reinterpret_cast<void*>(&TimedTerminateProcess));
         ScopedImport started(setup.plugin.module, "KERNEL32.dll", "CreateProcessW",
                              reinterpret_cast<void*>(&NotingCreateProcessW));
         container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
@@ -377,6 +457,8 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
     WaitForSingleObject(presser, INFINITE);
     CloseHandle(presser);
     keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+    // The key-up is read here, so that no launch after this one finds a key to hold.
+    PumpFor(kSettleMs);
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
     if (container != nullptr || gArrowPressed == 0 || returned < gArrowPressed) {
         Fault("the arrow key did not give up the launch");
@@ -384,7 +466,11 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
             setup.plugin.listCloseWindow(container);
     } else {
         samples.arrowReaction.push_back(returned - gArrowPressed);
-        samples.arrowNoticed.push_back(gFirstDestroy - gArrowPressed);
+        if (!gGiveUpCalls.empty())
+            samples.arrowNoticed.push_back(gGiveUpCalls.front().start - gArrowPressed);
+        for (size_t i = 0; i < gGiveUpCalls.size(); ++i)
+            samples.giveUpSteps[std::to_string(i + 1) + ". " + gGiveUpCalls[i].name].push_back(gGiveUpCalls[i].end -
+                                                                                                 gGiveUpCalls[i].start);
     }
     if (!EndProcesses(RunningStandInProcesses(), 2000).empty())
         Fault("the editor of a launch given up on an arrow key was still running");
@@ -475,12 +561,34 @@ void MeasureOpenAndClose(int rounds) {
                 " (goal %.0f ms); %zu runs\n",
                 Median(reaction) / 1000, reaction.empty() ? 0.0 : reaction.back() / 1000, kArrowReactionGoalMs,
                 reaction.size());
-    std::printf("          of which noticing the key (until the first DestroyWindow): median %.2f ms\n",
+    std::printf("          of which noticing the key (until the give-up's first call): median %.2f ms\n",
                 Median(samples.arrowNoticed) / 1000);
+    std::string steps;
+    for (const auto& [step, durations] : samples.giveUpSteps) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s %.2f ms (%zu)", steps.empty() ? "" : ", ", step.c_str(),
+                      Median(durations) / 1000, durations.size());
+        steps += text;
+    }
+    std::printf("          each call of the give-up, median (runs): %s\n", steps.c_str());
     double wait = Median(samples.listLoadWait) / 1000;
     std::printf("          ListLoadW's own wait (call to its WH_KEYBOARD SetWindowsHookExW) %.1f ms (%s); / start-up: %.2f\n",
                 wait, Quartiles(samples.listLoadWait).c_str(), wait / sleeping);
     std::printf("          ListLoadW / editor start-up, both polling without pause: %.2f\n", listLoad / spinning);
+    std::printf("keys      ListLoadW's time in the calls that hold the keys (none typed): median %.3f ms, longest\n"
+                "          %.3f ms; / ListLoadW: %.4f\n",
+                Median(samples.heldKeysCalls) / 1000,
+                samples.heldKeysCalls.empty() ? 0.0
+                                              : *std::max_element(samples.heldKeysCalls.begin(), samples.heldKeysCalls.end()) / 1000,
+                Median(samples.heldKeysCalls) / 1000 / listLoad);
+    std::string byFunction;
+    for (const auto& [function, durations] : samples.heldKeysCallsBy) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s %.3f ms", byFunction.empty() ? "" : ", ", function.c_str(),
+                      Median(durations) / 1000);
+        byFunction += text;
+    }
+    std::printf("          by function, medians: %s\n", byFunction.c_str());
     std::printf("polling   editor start-up while this process polls without pause / while it sleeps: %.2f\n"
                 "          %.1f ms (%s) vs %.1f ms: the spinning wait changes the editor's start-up by %+.1f ms\n"
                 "          on %lu cores\n",
