@@ -77,13 +77,8 @@ static bool EndsWithin(HWND editor, DWORD timeoutMs) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     const DWORD start = GetTickCount();
     bool ended = false;
-    for (DWORD waited = 0; !ended && waited < timeoutMs; waited = GetTickCount() - start) {
-        const DWORD woken =
-            MsgWaitForMultipleObjects(process != nullptr ? 1 : 0, &process, FALSE, timeoutMs - waited, QS_SENDMESSAGE);
-        ended = process != nullptr && woken == WAIT_OBJECT_0;
-        MSG pending;
-        PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    for (DWORD waited = 0; !ended && waited < timeoutMs; waited = GetTickCount() - start)
+        ended = WaitAnsweringSentMessages(process, timeoutMs - waited);
     if (process != nullptr)
         CloseHandle(process);
     return ended;
