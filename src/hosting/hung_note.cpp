@@ -352,13 +352,6 @@ static void TakeNoteAway(HWND container, HWND note) {
 }
 
 void WatchForHungEditor(HWND container) {
-    // A container that has left the lister is closing, which waits for the editor on its own.
-    if (!HasStyle(container, WS_CHILD)) {
-        KillTimer(container, kHangWatchTimer);
-        if (HWND note = NoteOf(container))
-            TakeNoteAway(container, note);
-        return;
-    }
     HWND editor = EmbeddedEditor(container);
     const bool hung = editor != nullptr && IsHungAppWindow(editor);
     HWND note = NoteOf(container);
