@@ -645,6 +645,10 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         const QuitRow& row = kQuitRows[_wtoi(role)];
         SetTestEnvironment(L"VELNOTE_EDITOR_LOG", std::wcschr(role, L' ') + 1);
         Viewer viewer = Open(row.mode);
+        wchar_t seenName[64] = {};
+        GetEnvironmentVariableW(L"VELNOTE_QUIT_SEEN", seenName, 64);
+        HANDLE seen = OpenEventW(SYNCHRONIZE, FALSE, seenName);
+        PumpUntil([&] { return WaitForSingleObject(seen, 0) == WAIT_OBJECT_0; }, 15000);
         if (row.outcome == Outcome::kKept)
             TypeIntoEditor(viewer);
         if (row.outcome == Outcome::kNotAnswering) {
@@ -662,11 +666,17 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
     std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --gtest_filter=Close.AHostThatQuits*";
     SetTestEnvironment(L"TMP", files_.c_str());
     SetTestEnvironment(L"TEMP", files_.c_str());
+    // The host ends its viewer only once this test has seen the editor inside it: a viewer
+    // ended at once can be gone before the first look here.
+    const std::wstring seenName = L"VelnoteQuitSeen" + std::to_wstring(GetCurrentProcessId());
+    HANDLE seen = CreateEventW(nullptr, TRUE, FALSE, seenName.c_str());
+    SetTestEnvironment(L"VELNOTE_QUIT_SEEN", seenName.c_str());
     for (size_t index = 0; index < std::size(kQuitRows); ++index) {
         const QuitRow& row = kQuitRows[index];
         SCOPED_TRACE(row.name);
         SetEditorMode(row.editorMode);
         SetTestEnvironment(L"VELNOTE_QUITTING_HOST", (std::to_wstring(index) + L" " + log_->path()).c_str());
+        ResetEvent(seen);
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION host = {};
@@ -679,6 +689,7 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         ASSERT_TRUE(PumpUntil([&] { return GetParent(editor) != nullptr; }, 10000)) << "never embedded";
         const HWND hostWindow = GetAncestor(editor, GA_ROOT);
         WindowWatch watch(row.outcome == Outcome::kNeverInFront ? editor : nullptr);
+        SetEvent(seen);
 
         // The host's exit counts from the moment its window has gone.
         DWORD gone = 0, ended = 0, destroyMs = 0;
@@ -713,6 +724,7 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         CloseHandle(host.hProcess);
         DeleteFileW(log_->path().c_str());
     }
+    CloseHandle(seen);
 }
 
 }  // namespace
