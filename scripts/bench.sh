@@ -18,7 +18,8 @@ done
 [ -z "$no_win32" ] || echo "Velnote.wlx not measured: $no_win32."
 
 source scripts/wine-session.sh
-start_wine_session "$PWD/$build/wineprefix"
+start_wine_session "$PWD/$build/wineprefix" 2>/dev/null
+echo "Measured on $wine_display."
 echo "== win64"
 setarch -R wine "$build/win64/tests/benchmark/velnote_bench.exe" "$@"
 if [ -z "$no_win32" ]; then

@@ -15,7 +15,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip)
-TEST_PACKAGES=(googletest wine wine64 unzip python3 python3-pefile python3-capstone binutils patchelf)
+TEST_PACKAGES=(googletest wine wine64 xvfb unzip python3 python3-pefile python3-capstone binutils patchelf)
 
 # Runs a static i386 program that does nothing but exit with code 7; true when it did.
 run_i386_probe() {

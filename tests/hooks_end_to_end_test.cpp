@@ -95,7 +95,7 @@ protected:
         if (HasFatalFailure())
             return;
         InstallStandInEditor(plugin_.directory);
-        ASSERT_TRUE(MovePointerTo(kFreeSpot));
+        ASSERT_TRUE(input_.MovePointerTo(kFreeSpot));
         ASSERT_TRUE(input_.watching());
     }
 
@@ -196,6 +196,8 @@ protected:
     // Asks the editor for one of its message dialogs and waits until it is up, active, and
     // its focused control is the one with identifier focusedId.
     HWND OpenEditorDialog(WPARAM request, int focusedId) {
+        // A dialog that appears under the pointer takes the key state from the X server too.
+        EXPECT_TRUE(input_.MovePointerTo(kFreeSpot));
         PostMessageW(editor_, WM_COMMAND, request, 0);
         HWND dialog = nullptr;
         const bool ready = PumpUntil(
@@ -374,12 +376,12 @@ TEST_F(HooksEndToEnd, AnsweringAnEditorDialogOnIdentifier2ClosesItAndTakesTheUse
             // The hooks' click lands on the dialog itself, where it does nothing.
             POINT bare;
             ASSERT_TRUE(BareSpotOf(dialog, &bare));
-            ASSERT_TRUE(MovePointerTo(bare));
+            ASSERT_TRUE(input_.MovePointerTo(bare));
             PressKey(VK_RETURN);  // held: the hook reads the physical state of Enter
             EXPECT_TRUE(WaitSinceMark(ended)) << testing::PrintToString(LinesSinceMark());
             ReleaseKey(VK_RETURN);
         } else {
-            ASSERT_TRUE(MovePointerTo(CenterOf(GetDlgItem(dialog, IDCANCEL))));
+            ASSERT_TRUE(input_.MovePointerTo(CenterOf(GetDlgItem(dialog, IDCANCEL))));
             LeftClick();
             EXPECT_TRUE(WaitSinceMark(ended)) << testing::PrintToString(LinesSinceMark());
         }
@@ -428,7 +430,7 @@ TEST_F(HooksEndToEnd, AfterAStandAloneListerIsClosedTheHostMainWindowComesToTheF
         ClearHostMessages();
         POINT bare;
         ASSERT_TRUE(BareSpotOf(dialog, &bare));
-        ASSERT_TRUE(MovePointerTo(bare));
+        ASSERT_TRUE(input_.MovePointerTo(bare));
         PressKey(VK_RETURN);
         EXPECT_TRUE(PumpUntil([&] { return HostMessagesOf(host_.lister, WM_CLOSE).size() > 0; }, 2000));
         ReleaseKey(VK_RETURN);
@@ -452,7 +454,7 @@ TEST_F(HooksEndToEnd, AClickThatLeavesTheDialogOpenIsNotRepeated) {
     ASSERT_NE(dialog, nullptr);
     POINT bare;
     ASSERT_TRUE(BareSpotOf(dialog, &bare));
-    ASSERT_TRUE(MovePointerTo(bare));
+    ASSERT_TRUE(input_.MovePointerTo(bare));
     ClearHostMessages();
     input_.Clear();
     LeftClick();

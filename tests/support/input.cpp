@@ -1,5 +1,7 @@
 #include "support/input.h"
 
+#include "support/editor.h"
+
 void PressKey(BYTE key) {
     keybd_event(key, static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)), 0, 0);
 }
@@ -11,12 +13,36 @@ void ReleaseKey(BYTE key) {
 // Under Wine the desktop process ends when the last program using it has gone, and until a
 // new program has its desktop window the pointer is clipped to an empty rectangle: it
 // stays at (0, 0) whatever SetCursorPos is told. GetDesktopWindow brings the desktop back.
-bool MovePointerTo(POINT screen) {
+// On an X display a move reaches the windows it crosses as X events, which their threads
+// read when they next look at their messages. Wine's X11 driver then takes the pointer's
+// place from each event, one that was read late even puts it back where it was, and with the
+// window entered it takes the key state from the X server, which never saw a key injected
+// here: a key pressed before then reads as up again. So the move is made until the pointer
+// stays where it was sent and no thread has reported a move of it for a while, and the window
+// under it has answered a message sent after that.
+constexpr DWORD kPointerQuietMs = 50;  // no move reported for this long: every thread has read its events
+
+bool InputWatcher::MovePointerTo(POINT screen) {
     GetDesktopWindow();
-    SetCursorPos(screen.x, screen.y);
+    size_t moves = Count(WM_MOUSEMOVE);
+    DWORD quietSince = GetTickCount();
     POINT now = {};
-    GetCursorPos(&now);
-    return now.x == screen.x && now.y == screen.y;
+    const bool settled = PumpUntil([&] {
+        GetCursorPos(&now);
+        if (now.x != screen.x || now.y != screen.y) {
+            SetCursorPos(screen.x, screen.y);
+            quietSince = GetTickCount();
+            return false;
+        }
+        if (Count(WM_MOUSEMOVE) != moves) {
+            moves = Count(WM_MOUSEMOVE);
+            quietSince = GetTickCount();
+        }
+        return GetTickCount() - quietSince >= kPointerQuietMs;
+    }, 2000);
+    if (HWND under = WindowFromPoint(now))
+        SendMessageTimeoutW(under, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+    return settled;
 }
 
 void LeftClick() {

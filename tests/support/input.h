@@ -11,8 +11,6 @@
 
 void PressKey(BYTE key);
 void ReleaseKey(BYTE key);
-// Moves the pointer to a screen point; false when it did not get there.
-bool MovePointerTo(POINT screen);
 // A left-button press and release at the pointer, without movement.
 void LeftClick();
 
@@ -39,6 +37,9 @@ public:
     // How many events of one message were seen, for keys only those of key (0: any key).
     size_t Count(UINT message, DWORD key = 0) const;
     void Clear();
+    // Moves the pointer to a screen point, and returns once the window under it has taken
+    // the move; false when the pointer did not get there.
+    bool MovePointerTo(POINT screen);
 
 private:
     void Run(HANDLE ready);

@@ -2,12 +2,12 @@
 # Opens a sample file with the test host, the built 64-bit plug-in and the stand-in editor
 # under Wine, and saves what the lister window shows as a PNG file.
 #   tools/host/screenshot.sh [--quick-view] [out.png]
-# Wine's null display driver draws nothing that could be read back, so this runs on an
-# X server of its own (Xvfb) with a Wine virtual desktop, in a Wine prefix of its own.
+# It runs on the test bed's display (an X server, Xvfb, with a Wine virtual desktop), in a
+# Wine prefix of its own.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" xvfb xauth
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 switches=()
 if [ "${1:-}" = "--quick-view" ]; then
@@ -33,20 +33,8 @@ printf '// A sample file for the lister\r\nint main() {\r\n    return 0;\r\n}\r\
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/.velnote-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    xvfb-run -a wineboot -i >/dev/null 2>&1
-    # Every program on one virtual desktop: Wine then manages the windows itself, with no
-    # window manager needed on the X server.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.velnote-ready"
-fi
-status=0
-xvfb-run -a -s '-screen 0 1024x768x24' \
-    wine "$root/tests/win64/tools/host/velnote-host.exe" "${switches[@]}" --screenshot "$(windows_path "$png")" \
-    "$(windows_path "$work/plugins/Velnote.wlx64")" "$(windows_path "$work/sample.cpp")" || status=$?
-wineserver -k 2>/dev/null || true
-exit "$status"
+# The test bed's display and desktop, in a Wine prefix of its own.
+source scripts/wine-session.sh
+start_wine_session "$work/wineprefix"
+setarch -R wine "$root/tests/win64/tools/host/velnote-host.exe" "${switches[@]}" --screenshot "$(windows_path "$png")" \
+    "$(windows_path "$work/plugins/Velnote.wlx64")" "$(windows_path "$work/sample.cpp")"
