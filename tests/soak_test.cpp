@@ -51,7 +51,7 @@ TEST_F(Soak, AHundredViewersLeaveNoHandlesWindowsHooksOrEditorsBehind) {
     // The first viewer of each mode leaves what lasts for the life of any process that
     // shows windows and starts programs (window classes, the platform's own caches). The
     // first scoped trace of a thread leaves GoogleTest's own watch on it, for the thread's
-    // life: a handle on the thread, and since GoogleTest 1.13 also the two semaphores (and,
+    // life: a handle on the thread, and in GoogleTest 1.16 (not 1.12) also the two semaphores (and,
     // when contended, the event) of the condition variable its watcher thread signals once.
     {
         SCOPED_TRACE("warm-up");
