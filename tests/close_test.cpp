@@ -115,23 +115,6 @@ protected:
 // ListCloseWindow and the host's own DestroyWindow give the host its thread back within this.
 constexpr DWORD kCloseBoundMs = 3000;
 
-// The container's timer glances at the editor on every tick until it has settled; how often
-// depends on timing, so every glance after the close's first is left out before comparing.
-void DropRepeatedGlances() {
-    std::vector<Entry> kept;
-    bool glanced = false;
-    for (const Entry& entry : Recorded()) {
-        const bool glance = entry.source == "SendMessageTimeoutW" && entry.message == WM_NULL;
-        if (glance && glanced)
-            continue;
-        glanced = glanced || glance;
-        kept.push_back(entry);
-    }
-    ClearRecorded();
-    for (const Entry& entry : kept)
-        Record(entry);
-}
-
 // Which window is active when the host calls ListCloseWindow.
 enum class Active { kHostMain, kLister, kElsewhere, kNone };
 
@@ -293,81 +276,6 @@ std::wstring TextOf(HWND wnd) {
     return text;
 }
 
-// An editor that keeps its window on the close request (its user cancelled the save
-// question) goes back to the desktop with the text typed into it, where the viewer was.
-TEST_F(Close, AnEditorThatKeepsItsWindowIsGivenBackToTheDesktopWithItsText) {
-    SetEditorMode(L"keep");
-    for (ViewerMode mode : {ViewerMode::kLister, ViewerMode::kQuickView}) {
-        SCOPED_TRACE(mode == ViewerMode::kLister ? "lister mode" : "quick view");
-        Viewer viewer = Open(mode);
-        ASSERT_TRUE(viewer.IsOpen());
-        HWND edit = GetWindow(viewer.editor, GW_CHILD);
-        HWND root = GetAncestor(viewer.container, GA_ROOT);
-        SetWindowPos(viewer.container, nullptr, 5, 7, 300, 200, SWP_NOZORDER);
-        const RECT place = WindowRectOf(viewer.container);
-        SetForegroundWindow(root);
-        SetFocus(edit);
-        for (BYTE key : {'T', 'E', 'X', 'T'}) {
-            PressKey(key);
-            ReleaseKey(key);
-        }
-        ASSERT_TRUE(PumpUntil([&] { return TextOf(edit) == L"text"; }, 3000)) << ToUtf8(TextOf(edit));
-        SetForegroundWindow(root);
-
-        ClearRecorded();
-        {
-            RecordingFakes fakes(plugin_.module);
-            ScopedImport menu(plugin_.module, "USER32.dll", "GetMenu", reinterpret_cast<void*>(&RecordGetMenu));
-            ScopedImport systemMenu(plugin_.module, "USER32.dll", "GetSystemMenu",
-                                    reinterpret_cast<void*>(&RecordGetSystemMenu));
-            ScopedImport enable(plugin_.module, "USER32.dll", "EnableMenuItem",
-                                reinterpret_cast<void*>(&RecordEnableMenuItem));
-            const DWORD closeStart = GetTickCount();
-            plugin_.listCloseWindow(viewer.container);
-            EXPECT_LT(GetTickCount() - closeStart, kCloseBoundMs);
-            viewer.host = HostWindows();  // the host destroys the lister window next, at once
-            EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer.container); }, 3000));
-            EXPECT_LT(GetTickCount() - closeStart, 1500u) << "given back within 1.5 s of the close";
-        }
-        DropRepeatedGlances();
-        std::vector<Entry> expected = ClosingSequence(mode == ViewerMode::kQuickView ? "host" : "lister",
-                                                      mode == ViewerMode::kQuickView);
-        // Out of the host's windows at once, minimised and not activated, from the container that
-        // left the lister; brought forward once it has settled.
-        const std::vector<Entry> release = {
-            {"ShowWindow", "container", SW_HIDE},
-            {"ShowWindow", "editor", SW_HIDE},
-            {"GetSystemMenu", "editor", TRUE},
-            {"GetMenu", "editor"},
-            {"EnableMenuItem", "menu bar", 4109, MF_BYCOMMAND | MF_ENABLED},
-            {"ShowWindow", "editor", SW_SHOWMINNOACTIVE},
-            {"ShowWindow", "editor", SW_RESTORE},
-        };
-        expected.insert(expected.end() - 1, release.begin(), release.end());
-        EXPECT_SEQUENCE(expected);
-        PumpFor(500);
-
-        ASSERT_TRUE(IsWindow(viewer.editor)) << "the editor lost its window";
-        EXPECT_EQ(GetParent(viewer.editor), nullptr);
-        EXPECT_EQ(GetAncestor(viewer.editor, GA_ROOT), viewer.editor);
-        EXPECT_TRUE(IsWindowVisible(viewer.editor));
-        EXPECT_FALSE(IsIconic(viewer.editor));
-        const LONG_PTR style = GetWindowLongPtrW(viewer.editor, GWL_STYLE);
-        EXPECT_EQ(style & WS_CHILD, 0);
-        EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
-        EXPECT_TRUE(SameRect(WindowRectOf(viewer.editor), place)) << "where the viewer was";
-        EXPECT_EQ(TextOf(GetWindow(viewer.editor, GW_CHILD)), L"text");
-        EXPECT_EQ(WaitForSingleObject(viewer.process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-        EXPECT_EQ(log_->Events("exit").size(), 0u);
-
-        // The user closes it there; its second close request ends it.
-        PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
-        EXPECT_TRUE(viewer.WaitForEditorExit());
-        log_->WaitForLine("exit 0");
-        DeleteFileW(log_->path().c_str());
-    }
-}
-
 TEST_F(Close, RemovesExactlyTheTwoHooksThatOpeningInstalled) {
     Viewer viewer = Open(ViewerMode::kLister);
     ASSERT_TRUE(viewer.IsOpen());
@@ -400,17 +308,29 @@ bool TypeIntoEditor(const Viewer& viewer) {
     return typed;
 }
 
+// What the close leaves of each kind of editor. An editor that keeps its window is asked
+// to close and outlives the host's windows with its text; one that finishes closing a moment
+// after the request returned is never shown in front; one that did not answer when its host
+// quit ends once it answers again; one that closes on the request ends.
+enum class Outcome { kEnds, kKept, kNeverInFront, kNotAnswering };
+
+// The editor's window is an ordinary window on the desktop, not inside anything of the host's,
+// with the typed text, and its process still runs.
+void ExpectKeptWithItsText(HWND editor, HANDLE process) {
+    EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the editor ended";
+    EXPECT_TRUE(IsWindowVisible(editor) && GetAncestor(editor, GA_ROOT) == editor) << "not on the desktop";
+    EXPECT_EQ(GetWindowLongPtrW(editor, GWL_STYLE) & (WS_CHILD | WS_OVERLAPPEDWINDOW), WS_OVERLAPPEDWINDOW)
+        << "not given its frame back";
+    EXPECT_EQ(TextOf(GetWindow(editor, GW_CHILD)), L"text");
+}
+
 // The editor's window is an ordinary window on the desktop again, with the typed text, and
 // its process still runs; the user then closes it there.
 void ExpectOnTheDesktopWithItsText(const Viewer& viewer) {
     EXPECT_TRUE(PumpUntil([&] {
         return GetParent(viewer.editor) == nullptr && IsWindowVisible(viewer.editor) && !IsIconic(viewer.editor);
     }, 3000)) << "the editor was not given back to the desktop";
-    EXPECT_EQ(GetAncestor(viewer.editor, GA_ROOT), viewer.editor);
-    EXPECT_FALSE(IsIconic(viewer.editor));
-    EXPECT_EQ(GetWindowLongPtrW(viewer.editor, GWL_STYLE) & WS_CHILD, 0);
-    EXPECT_EQ(TextOf(GetWindow(viewer.editor, GW_CHILD)), L"text");
-    EXPECT_EQ(WaitForSingleObject(viewer.process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ExpectKeptWithItsText(viewer.editor, viewer.process);
     PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
     EXPECT_TRUE(viewer.WaitForEditorExit());
 }
@@ -498,45 +418,100 @@ TEST_F(Close, AHungEditorHoldsNoHostActionAndIsAskedToCloseOnceItAnswersAgain) {
     }
 }
 
-// Editors that finish closing after WM_CLOSE returned, as application frameworks do: the
-// close does not wait for their shutdown, never shows their window on the desktop nor makes
-// it the foreground window, and leaves nothing behind.
-TEST_F(Close, AnEditorThatClosesAfterTheCloseRequestReturnedIsNeverShownNorWaitedFor) {
+// The host's time in ListCloseWindow for each kind of editor (median of a few closes): no more
+// than the editor takes to answer. The editor that destroys its window on the request comes
+// first: what the others cost beyond it is the plug-in's own waiting, bounded alike on a quiet
+// or a busy machine and under emulation, where every window call costs a multiple of its native
+// time (a fixed pause of the bound's length fails it whatever the machine). An editor that
+// keeps its window comes back where the viewer
+// was, restored and brought forward once it has settled (menus of another process cannot be
+// read under Wine: the calls that give them back are checked), and the user closes it there.
+TEST_F(Close, EachKindOfEditorHoldsTheHostOnlyAsLongAsItTakesToAnswer) {
     struct Row {
         const char* name;
         ViewerMode mode;
         const wchar_t* editorMode;
+        Outcome outcome;
     };
     const Row rows[] = {
-        {"loop ends, window goes with the process 1 s later; lister", ViewerMode::kLister, L"endloop:1000"},
-        {"loop ends, window goes with the process 1 s later; quick view", ViewerMode::kQuickView, L"endloop:1000"},
-        {"window destroyed 250 ms later; lister", ViewerMode::kLister, L"destroylater:250"},
-        {"window destroyed 250 ms later; quick view", ViewerMode::kQuickView, L"destroylater:250"},
+        {"destroys its window on the request; lister", ViewerMode::kLister, nullptr, Outcome::kEnds},
+        {"loop ends, window goes with the process 1 s later; lister", ViewerMode::kLister, L"endloop:1000",
+         Outcome::kNeverInFront},
+        {"loop ends, window goes with the process 1 s later; quick view", ViewerMode::kQuickView, L"endloop:1000",
+         Outcome::kNeverInFront},
+        {"window destroyed 250 ms later; lister", ViewerMode::kLister, L"destroylater:250", Outcome::kNeverInFront},
+        {"window destroyed 250 ms later; quick view", ViewerMode::kQuickView, L"destroylater:250",
+         Outcome::kNeverInFront},
+        {"keeps its window; lister", ViewerMode::kLister, L"keep", Outcome::kKept},
+        {"keeps its window; quick view", ViewerMode::kQuickView, L"keep", Outcome::kKept},
     };
+    constexpr int kClosesPerRow = 3;
+    constexpr DWORD kMedianBoundMs = 50;
+    DWORD quickest = 0;  // the first row's median; that row itself is bounded absolutely
     const int windowsBefore = CountOwnWindows();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         SetEditorMode(row.editorMode);
-        Viewer viewer = Open(row.mode);
-        ASSERT_TRUE(viewer.IsOpen());
-        SetForegroundWindow(GetAncestor(viewer.container, GA_ROOT));
-        ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() != viewer.editor; }, 2000));
+        std::vector<DWORD> took;
+        for (int close = 0; close < kClosesPerRow; ++close) {
+            Viewer viewer = Open(row.mode);
+            ASSERT_TRUE(viewer.IsOpen());
+            SetWindowPos(viewer.container, nullptr, 5, 7, 300, 200, SWP_NOZORDER);
+            const RECT place = WindowRectOf(viewer.container);
+            if (row.outcome == Outcome::kKept) {
+                ASSERT_TRUE(TypeIntoEditor(viewer));
+            }
+            SetForegroundWindow(GetAncestor(viewer.container, GA_ROOT));
+            ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() != viewer.editor; }, 2000));
 
-        WindowWatch watch(viewer.editor);
-        const DWORD start = GetTickCount();
-        plugin_.listCloseWindow(viewer.container);
-        EXPECT_LT(MillisecondsSince(start), 500u) << "ListCloseWindow waited for the editor's shutdown";
-        viewer.host = HostWindows();
-        EXPECT_TRUE(viewer.WaitForEditorExit());
-        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer.container); }, 3000)) << "the container was left behind";
-        PumpFor(200);
-        watch.Stop();
-        EXPECT_FALSE(watch.WatchedShownOnTop()) << "the editor's window showed on the desktop";
-        EXPECT_FALSE(watch.WatchedForeground()) << "the editor's window became the foreground window";
-        EXPECT_FALSE(IsWindow(viewer.editor));
-        EXPECT_EQ(log_->Events("close").size(), 1u);
-        EXPECT_EQ(CountOwnWindows(), windowsBefore);
-        DeleteFileW(log_->path().c_str());
+            WindowWatch watch(row.outcome == Outcome::kNeverInFront ? viewer.editor : nullptr);
+            ClearRecorded();
+            RecordingFakes fakes(plugin_.module);
+            ScopedImport menu(plugin_.module, "USER32.dll", "GetMenu", reinterpret_cast<void*>(&RecordGetMenu));
+            ScopedImport systemMenu(plugin_.module, "USER32.dll", "GetSystemMenu",
+                                    reinterpret_cast<void*>(&RecordGetSystemMenu));
+            ScopedImport enable(plugin_.module, "USER32.dll", "EnableMenuItem",
+                                reinterpret_cast<void*>(&RecordEnableMenuItem));
+            const DWORD start = GetTickCount();
+            plugin_.listCloseWindow(viewer.container);
+            took.push_back(MillisecondsSince(start));
+            viewer.host = HostWindows();  // the host destroys the lister window next, at once
+            EXPECT_EQ(log_->Events("close").size(), 1u) << "asked to close once";
+            switch (row.outcome) {
+            case Outcome::kEnds:
+                EXPECT_TRUE(viewer.WaitForEditorExit());
+                break;
+            case Outcome::kNeverInFront:
+                EXPECT_TRUE(viewer.WaitForEditorExit());
+                EXPECT_TRUE(PumpUntil([&] { return CountOwnWindows() == windowsBefore; }, 3000))
+                    << "a window was left behind";
+                PumpFor(200);
+                watch.Stop();
+                EXPECT_FALSE(watch.WatchedShownOnTop()) << "the editor's window showed on the desktop";
+                EXPECT_FALSE(watch.WatchedForeground()) << "the editor's window became the foreground window";
+                break;
+            default:
+                EXPECT_TRUE(PumpUntil([&] { return GetParent(viewer.editor) == nullptr && !IsIconic(viewer.editor); },
+                                      3000)) << "never restored";
+                EXPECT_TRUE(SameRect(WindowRectOf(viewer.editor), place)) << "not where the viewer was";
+                for (const Entry& call : std::vector<Entry>{{"GetSystemMenu", "editor", TRUE},
+                                                             {"EnableMenuItem", "menu bar", 4109, MF_BYCOMMAND | MF_ENABLED}})
+                    EXPECT_EQ(std::count_if(Recorded().begin(), Recorded().end(), [&](const Entry& made) {
+                                  return made.source == call.source && made.window == call.window &&
+                                         made.message == call.message && made.wParam == call.wParam;
+                              }), 1)
+                        << call.source << ": its menus were not given back";
+                ExpectOnTheDesktopWithItsText(viewer);
+            }
+            EXPECT_TRUE(PumpUntil([&] { return CountOwnWindows() == windowsBefore; }, 3000)) << "the close was left behind";
+            DeleteFileW(log_->path().c_str());
+        }
+        std::sort(took.begin(), took.end());
+        std::printf("%s: ListCloseWindow %lu, %lu, %lu ms\n", row.name, took[0], took[1], took[2]);
+        const DWORD median = took[kClosesPerRow / 2];
+        EXPECT_LT(median, quickest + kMedianBoundMs) << "ListCloseWindow, median (beyond " << quickest << " ms)";
+        if (row.outcome == Outcome::kEnds)
+            quickest = median;
     }
 }
 
@@ -609,10 +584,9 @@ TEST_F(Close, WhileTheEditorAsksAboutTheCloseTheHostWaitsForTheAnswer) {
 
 // A file manager that quits ends the viewer one way or the other, then its process at once. A
 // second copy of this test plays that host: it opens a viewer, types into the editor or stops
-// it, ends the viewer, destroys its top-level window and calls ExitProcess with the milliseconds
-// that DestroyWindow took. The editor logs to this copy's log; the host's files go to our folder.
+// it, waits until this copy has seen the editor embedded, ends the viewer, destroys its
+// top-level window and calls ExitProcess with the milliseconds that DestroyWindow took. The editor logs to this copy's log; the host's files go to our folder.
 enum class HostEnd { kListCloseWindow, kListerDestroyed };
-enum class Outcome { kEnds, kKept, kNeverInFront, kNotAnswering };
 
 // An editor whose message loop ended on WM_CLOSE cannot be touched until its process has gone.
 // In a stand-alone lister Windows minimises it first (CloseWindow), which Wine does not do for a
@@ -638,6 +612,9 @@ const struct QuitRow {
     {"hung; destroyed", ViewerMode::kLister, nullptr, HostEnd::kListerDestroyed, Outcome::kNotAnswering},
 };
 constexpr LPARAM kQuitHangMs = 10000;  // beyond the 5 s after which the system counts it as hung
+// Set once this copy has seen the editor embedded: the host ends the viewer only then, so that a
+// viewer that closes at once is not gone before it was seen.
+constexpr wchar_t kQuittingHostMayEnd[] = L"Local\\VelnoteQuittingHostMayEnd";
 
 TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEditor) {
     wchar_t role[MAX_PATH] = {};
@@ -645,16 +622,14 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         const QuitRow& row = kQuitRows[_wtoi(role)];
         SetTestEnvironment(L"VELNOTE_EDITOR_LOG", std::wcschr(role, L' ') + 1);
         Viewer viewer = Open(row.mode);
-        wchar_t seenName[64] = {};
-        GetEnvironmentVariableW(L"VELNOTE_QUIT_SEEN", seenName, 64);
-        HANDLE seen = OpenEventW(SYNCHRONIZE, FALSE, seenName);
-        PumpUntil([&] { return WaitForSingleObject(seen, 0) == WAIT_OBJECT_0; }, 15000);
         if (row.outcome == Outcome::kKept)
             TypeIntoEditor(viewer);
         if (row.outcome == Outcome::kNotAnswering) {
             PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kQuitHangMs);
             PumpUntil([&] { return IsHungAppWindow(viewer.editor) != FALSE; }, 8000);
         }
+        HANDLE mayEnd = OpenEventW(SYNCHRONIZE, FALSE, kQuittingHostMayEnd);
+        PumpUntil([&] { return WaitForSingleObject(mayEnd, 0) == WAIT_OBJECT_0; }, 15000);
         if (row.end == HostEnd::kListCloseWindow)
             plugin_.listCloseWindow(viewer.container);
         const DWORD start = GetTickCount();
@@ -666,17 +641,13 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
     std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --gtest_filter=Close.AHostThatQuits*";
     SetTestEnvironment(L"TMP", files_.c_str());
     SetTestEnvironment(L"TEMP", files_.c_str());
-    // The host ends its viewer only once this test has seen the editor inside it: a viewer
-    // ended at once can be gone before the first look here.
-    const std::wstring seenName = L"VelnoteQuitSeen" + std::to_wstring(GetCurrentProcessId());
-    HANDLE seen = CreateEventW(nullptr, TRUE, FALSE, seenName.c_str());
-    SetTestEnvironment(L"VELNOTE_QUIT_SEEN", seenName.c_str());
+    HANDLE mayEnd = CreateEventW(nullptr, TRUE, FALSE, kQuittingHostMayEnd);
     for (size_t index = 0; index < std::size(kQuitRows); ++index) {
         const QuitRow& row = kQuitRows[index];
         SCOPED_TRACE(row.name);
+        ResetEvent(mayEnd);
         SetEditorMode(row.editorMode);
         SetTestEnvironment(L"VELNOTE_QUITTING_HOST", (std::to_wstring(index) + L" " + log_->path()).c_str());
-        ResetEvent(seen);
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION host = {};
@@ -689,7 +660,7 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         ASSERT_TRUE(PumpUntil([&] { return GetParent(editor) != nullptr; }, 10000)) << "never embedded";
         const HWND hostWindow = GetAncestor(editor, GA_ROOT);
         WindowWatch watch(row.outcome == Outcome::kNeverInFront ? editor : nullptr);
-        SetEvent(seen);
+        SetEvent(mayEnd);
 
         // The host's exit counts from the moment its window has gone.
         DWORD gone = 0, ended = 0, destroyMs = 0;
@@ -703,17 +674,15 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         EXPECT_LT(ended - gone, kCloseBoundMs) << "the host's exit";
         std::printf("%s: DestroyWindow %lu ms, exit %lu ms\n", row.name, destroyMs, ended - gone);
         if (row.outcome == Outcome::kKept) {
-            EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the editor ended";
-            EXPECT_TRUE(IsWindowVisible(editor) && GetAncestor(editor, GA_ROOT) == editor) << "not on the desktop";
-            EXPECT_EQ(TextOf(GetWindow(editor, GW_CHILD)), L"text");
+            ExpectKeptWithItsText(editor, process);
             PostMessageW(editor, WM_CLOSE, 0, 0);  // the user closes it there
         }
         if (row.outcome == Outcome::kNotAnswering) {
-            // With its host gone it cannot be asked anything; what it does on recovering is its own.
+            // Its window went with the host's; answering again, it must not run on without one.
             EXPECT_TRUE(log_->WaitForLine("hang-end", static_cast<DWORD>(kQuitHangMs)));
-            const bool ended = WaitForSingleObject(process, 3000) == WAIT_OBJECT_0;
-            std::printf("  the editor, answering again: %s, its window %s\n", ended ? "ended" : "runs on",
-                        IsWindow(editor) ? "kept" : "gone");
+            EXPECT_EQ(WaitForSingleObject(process, 3000), WAIT_OBJECT_0) << "runs on with its window "
+                                                                          << (IsWindow(editor) ? "kept" : "gone");
+            EXPECT_TRUE(log_->WaitForLine("exit 0", 1000)) << "did not end its own way";
             TerminateProcess(process, 0);
         }
         EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0) << "the editor did not end";
@@ -724,7 +693,7 @@ TEST_F(Close, AHostThatQuitsRightAfterEndingTheViewerLosesNoTextAndWaitsForNoEdi
         CloseHandle(host.hProcess);
         DeleteFileW(log_->path().c_str());
     }
-    CloseHandle(seen);
+    CloseHandle(mayEnd);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/input.h"
 #include "support/recorder.h"
 #include "support/viewer.h"
 
@@ -312,17 +313,31 @@ TEST_F(Commands, EveryCommandOnAContainerWithoutEditorFailsAndSendsNothing) {
 
 // An editor that stops answering for a moment, shorter than the bound of a command and than
 // the 5 s after which the system counts it as hung: a command waits for it and reaches it; a
-// resize does not wait, and the editor fills the container once it answers again.
+// resize does not wait, nor does what a host does after one (repainting its windows with their
+// children at once, taking keys), and the editor fills the container once it answers again.
 TEST_F(Commands, AStalledEditorIsWaitedForByACommandNotByAResizeAndIsFittedOnceItAnswers) {
     constexpr LPARAM kStallMs = 1200;
     Viewer viewer = Open(ViewerMode::kLister);
     ASSERT_TRUE(viewer.IsOpen());
+    RECT full;
+    GetClientRect(viewer.host.lister, &full);
+    MoveWindow(viewer.container, 0, 0, full.right, full.bottom, TRUE);
+    ASSERT_TRUE(PumpUntil([&] { return SameRect(WindowRectOf(viewer.editor), ClientRectOnScreen(viewer.container)); }));
+    SetFocus(viewer.host.lister);
     PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kStallMs);
     ASSERT_TRUE(log_->WaitForLine("hang " + std::to_string(kStallMs)));
 
     DWORD start = GetTickCount();
-    SetWindowPos(viewer.container, nullptr, 0, 0, 310, 190, SWP_NOZORDER | SWP_NOMOVE);
-    EXPECT_LT(GetTickCount() - start, 500u) << "the resize waited for the editor";
+    MoveWindow(viewer.container, 0, 0, 310, 190, TRUE);
+    MoveWindow(viewer.container, 0, 0, full.right, full.bottom, TRUE);
+    RedrawWindow(viewer.host.lister, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_LT(GetTickCount() - start, 500u) << "the resize or the host's repaint waited for the editor";
+    ClearHostMessages();
+    PressKey('A');
+    ReleaseKey('A');
+    EXPECT_TRUE(PumpUntil([&] { return !HostMessagesOf(viewer.host.lister, WM_KEYDOWN).empty(); }, 500))
+        << "a key typed into the host waited for the editor";
     start = GetTickCount();
     EXPECT_EQ(plugin_.listSendCommand(viewer.container, 1, 0), kOk);
     EXPECT_GE(GetTickCount() - start, 300u) << "the command did not wait for the editor";

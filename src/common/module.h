@@ -1,4 +1,6 @@
-// The plug-in's only module-wide state, one copy in each process that maps it.
+// The state that the plug-in's files share, one copy in each process that maps it. The text
+// buffer is filled right before each use and used before the thread waits for anything, so
+// that a hook called inside a wait never finds it in use.
 #pragma once
 
 #include <windows.h>

@@ -12,6 +12,8 @@ inline constexpr int kCommandLineChars = 512;
 inline constexpr wchar_t kEditorClass[] = L"Velnote4";  // the editor main window's and the container's
 // The plug-in's window between the container and the editor main window.
 inline constexpr wchar_t kEditorHolderClass[] = L"Velnote4Holder";
+// The hidden top-level window in which a close goes on after the host has let the viewer go.
+inline constexpr wchar_t kCloserClass[] = L"Velnote4Closer";
 inline constexpr wchar_t kDialogClass[] = L"#32770";
 inline constexpr wchar_t kEditorDialogTitle[] = L"Velnote";
 inline constexpr wchar_t kTotalCommanderClass[] = L"TTOTAL_CMD";
@@ -85,23 +87,42 @@ inline constexpr UINT kEditorCloseWaitMs = 2000;
 inline constexpr UINT kEditorAnswerWaitMs = 500;
 inline constexpr UINT kEditorGlanceMs = 50;
 // Right after its close request an editor that keeps its window answers as soon as its thread
-// reads messages again; one whose message loop ended does not, and costs the close this long.
-// It is looked at twice, this far apart (the first look may reach the loop's last read).
-inline constexpr UINT kEditorAfterCloseGlanceMs = 200;
-inline constexpr DWORD kEditorAfterClosePauseMs = 50;
+// reads messages again, within a millisecond or two; one whose message loop ended does not, and
+// costs the close this long. It is looked at twice, this far apart (the first look may reach
+// the loop's last read, which its thread leaves at once unless the system stops it just then),
+// and once on each tick of the close that goes on.
+inline constexpr UINT kEditorAfterCloseGlanceMs = 20;
+inline constexpr DWORD kEditorAfterClosePauseMs = 10;
 // After its close request the editor is given this long to end or destroy its window, as
 // application frameworks do after WM_CLOSE returned, before it counts as keeping it.
 inline constexpr DWORD kEditorSettleMs = 600;
-// The container's timers: one finishes a close, one fits an editor that did not answer a resize.
+// The container's timer fits an editor that did not answer a resize; the closer's finishes a close.
 inline constexpr UINT_PTR kCloseTimer = 1;
 inline constexpr UINT_PTR kRefitTimer = 2;
 inline constexpr UINT kCloseLookMs = 100;
 inline constexpr UINT kRefitLookMs = 250;
-// Container window properties of a close in progress: its phase, and when the editor was
-// last seen busy or asking.
+// A hung editor: Windows counts a thread as hung after 5 s without retrieving a message
+// (IsHungAppWindow), and one waiting for messages never. The container looks twice a second,
+// so that the note shows at most this long after that and goes at most this long after the
+// editor answers again. Wait hides the note for kHungNoteWaitMs; End Velnote ends the editor's
+// process with kEndedEditorExitCode and waits at most kEndedEditorWaitMs for its end.
+inline constexpr UINT_PTR kHangWatchTimer = 3;
+inline constexpr UINT kHangLookMs = 500;
+inline constexpr DWORD kHungNoteWaitMs = 10000;
+inline constexpr UINT kEndedEditorExitCode = 1;
+inline constexpr DWORD kEndedEditorWaitMs = 1000;
+// The note the viewer shows over a hung editor: a window of the plug-in's own.
+inline constexpr wchar_t kHungNoteClass[] = L"Velnote4Note";
+inline constexpr wchar_t kHungNoteButtonClass[] = L"Velnote4NoteButton";
+inline constexpr wchar_t kHungNoteText[] = L"Velnote is not responding.";
+inline constexpr wchar_t kHungNoteLossText[] = L"Ending Velnote loses its unsaved changes.";
+inline constexpr wchar_t kHungNoteWaitButton[] = L"Wait";
+inline constexpr wchar_t kHungNoteEndButton[] = L"End Velnote";
+// Closer window properties of a close in progress: its phase, and when the editor was last
+// seen busy or asking.
 inline constexpr wchar_t kClosePhaseProperty[] = L"Velnote.ClosePhase";
 inline constexpr wchar_t kCloseClockProperty[] = L"Velnote.CloseClock";
-// The editor main window of a close in progress once it has left the container for the desktop.
+// The editor main window of a close in progress once it has left the closer for the desktop.
 inline constexpr wchar_t kReleasedEditorProperty[] = L"Velnote.ReleasedEditor";
 
 // Messages shown to the user, and the two editor command lines; %s stands for a text.
@@ -124,11 +145,22 @@ static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wai
 inline constexpr DWORD kDialogLookIntervalMs = 100;
 inline constexpr DWORD kEditorLookPauseMs = 1;
 // Key events the user typed while the editor started, held for the host (a press and a
-// release are two); any beyond go on as if nothing held them.
+// release are two).
 inline constexpr UINT kHeldKeysMax = 256;
-// Key-ups injected for one arrow key on the container's creation: another program's low-level
-// hook may swallow them, and the key would then never read as released.
+// Key-ups injected for one arrow key as a launch begins: another program's low-level hook may
+// swallow them, and the key would then never read as released.
 inline constexpr int kArrowKeyReleaseTries = 8;
+// The held keys go back to the host in steps, from a timer of a message-only window of the
+// plug-in's; its shortest period (USER_TIMER_MINIMUM) lets the host read each step first.
+inline constexpr wchar_t kKeyGiverClass[] = L"Velnote4Keys";
+inline constexpr UINT_PTR kKeyGiverTimer = 1;
+inline constexpr UINT kKeyGiverStepMs = USER_TIMER_MINIMUM;
+// Marks the keys given back, which the launch's own hook lets pass.
+inline constexpr ULONG_PTR kGivenBackKeyMark = 0x564E4B42;  // "VNKB"
+
+// Keys that change what another key means: the held keys give back a key and its modifiers together.
+inline constexpr int kModifierKeys[] = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT, VK_LCONTROL,
+                                        VK_RCONTROL, VK_LMENU,    VK_RMENU, VK_LWIN,   VK_RWIN};
 
 // Arrow keys, in the order they are tested: a press during the window wait gives up the launch.
 inline constexpr int kArrowKeys[] = {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT};

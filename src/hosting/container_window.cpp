@@ -3,49 +3,59 @@
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
+#include "hosting/hung_note.h"
 #include "hosting/process_windows.h"
 #include "hosting/viewer_close.h"
 
-// The window wait gives up on an arrow key, so keys still held or pressed from before
-// the viewer opened are released here, before the editor starts. The tries are counted:
-// a key-up swallowed by another program's low-level hook leaves the key reading as down.
-static void ReleaseArrowKeys() {
-    for (int key : kArrowKeys)
-        for (int tries = 0; tries < kArrowKeyReleaseTries && GetAsyncKeyState(key) != 0; ++tries)
-            keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
-}
-
 // Moving another thread's window waits for that thread, SWP_ASYNCWINDOWPOS included once
 // embedding has joined the two threads' input, so an editor that does not answer a glance is
-// not moved now: the container's refit timer fits it once it answers again.
+// not moved now: the container's refit timer fits it once it answers again. Until then it is
+// not painted either (see GlanceBeforeResize).
 // The holder is the plug-in's own window and follows at once, whatever the editor does.
 static void FitEditorToClient(HWND container) {
     RECT client;
     GetClientRect(container, &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
+    HWND editor = EmbeddedEditor(container);
+    const bool answers = editor != nullptr && !EditorPaintingHeld(container) && AnswersWithin(editor, kEditorGlanceMs);
+    if (editor != nullptr && !answers) {
+        HoldEditorPainting(container);
+        SetTimer(container, kRefitTimer, kRefitLookMs, nullptr);
+    }
     if (HWND holder = GetWindow(container, GW_CHILD))
         SetWindowPos(holder, nullptr, client.left, client.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    HWND editor = EmbeddedEditor(container);
-    if (editor == nullptr)
-        return;
-    if (!AnswersWithin(editor, kEditorGlanceMs)) {
-        SetTimer(container, kRefitTimer, kRefitLookMs, nullptr);
-        return;
-    }
-    SetWindowPos(editor, nullptr, 0, 0, width, height, 0);
+    PlaceHungNote(container);
+    if (answers)
+        SetWindowPos(editor, nullptr, 0, 0, width, height, 0);
 }
 
 static void RefitEditor(HWND container) {
+    HWND editor = EmbeddedEditor(container);
+    if (editor != nullptr && !AnswersWithin(editor, kEditorGlanceMs))
+        return;
     KillTimer(container, kRefitTimer);
+    ResumeEditorPainting(container);
     FitEditorToClient(container);
 }
 
+// A resize invalidates what it uncovers, the editor's window included, and erases it before
+// the container hears of its new size; erasing, or any repaint of the host with its
+// children, then waits for the editor's thread. An editor that does not answer a glance is
+// kept out of painting before the resize takes place.
+static void GlanceBeforeResize(HWND container, const WINDOWPOS* position) {
+    if ((position->flags & SWP_NOSIZE) != 0)
+        return;
+    HWND editor = EmbeddedEditor(container);
+    if (editor != nullptr && !EditorPaintingHeld(container) && !AnswersWithin(editor, kEditorGlanceMs))
+        HoldEditorPainting(container);
+}
+
 static void OnContainerTimer(HWND container, WPARAM timer) {
-    if (timer == kCloseTimer)
-        ContinueClose(container);
-    else if (timer == kRefitTimer)
+    if (timer == kRefitTimer)
         RefitEditor(container);
+    else if (timer == kHangWatchTimer)
+        WatchForHungEditor(container);
 }
 
 // An editor dialog that is open when the viewer gets the focus keeps it; a modeless one
@@ -104,8 +114,8 @@ static LRESULT OnContainerKey(HWND container, WPARAM key, LPARAM lParam) {
 
 static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_CREATE:
-        ReleaseArrowKeys();
+    case WM_WINDOWPOSCHANGING:
+        GlanceBeforeResize(wnd, reinterpret_cast<const WINDOWPOS*>(lParam));
         return DefWindowProcW(wnd, msg, wParam, lParam);
     case WM_SIZE:
         FitEditorToClient(wnd);
@@ -138,6 +148,7 @@ static void RegisterHolderClass() {
 // exist already and the registration fails harmlessly.
 void RegisterContainerClass() {
     RegisterHolderClass();
+    RegisterHungNoteClass();
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_PARENTDC | CS_HREDRAW | CS_VREDRAW;
@@ -156,7 +167,8 @@ static HWND CreateEditorHolder(HWND parent) {
 }
 
 // Created with zero size: the host sizes the window it gets back. A container without its
-// holder could hold no editor, and is not made.
+// holder could hold no editor, and is not made. The hang watch runs for as long as the
+// container is a viewer; it looks at nothing before the editor is inside.
 HWND CreateContainerWindow(HWND listerWindow) {
     HWND container = CreateWindowExW(0, kEditorClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
                                      listerWindow, nullptr, gModule, nullptr);
@@ -164,5 +176,7 @@ HWND CreateContainerWindow(HWND listerWindow) {
         DestroyWindow(container);
         return nullptr;
     }
+    if (container != nullptr)
+        SetTimer(container, kHangWatchTimer, kHangLookMs, nullptr);
     return container;
 }

@@ -19,9 +19,3 @@ void RemoveEditorHooks(HWND container) {
         if (HANDLE hook = RemovePropW(container, property))
             UnhookWindowsHookEx(static_cast<HHOOK>(hook));
 }
-
-// The hooks go with the editor when it moves into another window of the plug-in's.
-void MoveEditorHooks(HWND from, HWND to) {
-    for (const wchar_t* property : {kKeyboardHookProperty, kMouseHookProperty})
-        SetPropW(to, property, RemovePropW(from, property));
-}

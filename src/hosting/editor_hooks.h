@@ -5,4 +5,3 @@
 
 void InstallEditorHooks(HWND container, DWORD editorThread);
 void RemoveEditorHooks(HWND container);
-void MoveEditorHooks(HWND from, HWND to);

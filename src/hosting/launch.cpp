@@ -1,16 +1,17 @@
-// ListLoadW: starts the editor on the file, waits for its main window and embeds it.
+#include "hosting/launch.h"
+
 #include <cwchar>
 #include <initializer_list>
 
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
+#include "common/waits.h"
 #include "hosting/container_window.h"
 #include "hosting/editor_hooks.h"
 #include "hosting/launch_keys.h"
 #include "hosting/process_windows.h"
 #include "hosting/settings.h"
-#include "lister/exports.h"
 
 // The directory of the editor path joined with a mode settings file name; empty when the
 // result would not fit, which then counts as a missing file.
@@ -65,17 +66,6 @@ static HWND FindEditorMainWindow(DWORD processId) {
     return NextWindowOfProcess(kEditorClass, processId, nullptr);
 }
 
-// The held keys show an arrow key the moment it is typed; without them the key state is
-// read, which Wine caches for up to 50 ms in another process than the typist's.
-static bool ArrowKeyPressed(bool keysHeld) {
-    if (keysHeld)
-        return HeldArrowKeyPressed();
-    for (int key : kArrowKeys)
-        if (GetAsyncKeyState(key) != 0)
-            return true;
-    return false;
-}
-
 static void CloseProcessHandles(const PROCESS_INFORMATION& process) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -112,11 +102,10 @@ enum class WaitEnd { kReady, kArrowKey, kProcessEnded, kDeadline };
 // Waits, without dispatching messages, until the new process's main window exists and its
 // thread answers: only a ready editor is trimmed, hooked and re-parented, since each of
 // those calls waits for the editor's thread. The thread pauses a moment between looks and
-// wakes at once for a message sent to it (a held key among them), which it answers.
+// wakes at once for a message sent to it (a key typed among them), which it answers.
 // Times are compared as differences of GetTickCount values, which stay right across the
 // counter's wrap after 49.7 days.
-static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool keysHeld, bool& foregroundLocked,
-                                  HWND& editor) {
+static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool& foregroundLocked, HWND& editor) {
     DWORD waitStart = GetTickCount();
     DWORD lastDialogLook = waitStart - kDialogLookIntervalMs;
     bool questionSeen = false;
@@ -128,10 +117,9 @@ static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool keysH
         // its messages. A hung thread is not waited for at all.
         if (editor != nullptr && AnswersWithin(editor, kEditorLookPauseMs))
             return WaitEnd::kReady;
-        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, kEditorLookPauseMs, QS_SENDMESSAGE) == WAIT_OBJECT_0)
+        if (WaitAnsweringSentMessages(process.hProcess, kEditorLookPauseMs))
             return WaitEnd::kProcessEnded;
-        AnswerSentMessages();
-        if (ArrowKeyPressed(keysHeld))
+        if (ArrowKeyTyped())
             return WaitEnd::kArrowKey;
         const DWORD now = GetTickCount();
         if (now - lastDialogLook >= kDialogLookIntervalMs) {
@@ -154,16 +142,21 @@ static void GiveUpLaunch(WaitEnd end, HWND listerWindow, HWND container, const w
                          const PROCESS_INFORMATION& process) {
     switch (end) {
     case WaitEnd::kArrowKey:
-        // The host comes to the front again, so that the arrow key and those typed with it reach
-        // it even when the editor had taken the foreground: in quick view its main window, in a
-        // lister whichever window the system activates when the lister goes.
+        // The editor goes first: while it starts it competes with what follows for the processor
+        // and the window manager. The host comes to the front again, so that the arrow key and
+        // those typed with it reach it even when the editor had taken the foreground: in quick
+        // view its main window, in a lister whichever window the system activates when the
+        // lister goes. Destroying the lister takes the container with it; the container goes
+        // first all the same, in case the lister is not this thread's to destroy.
+        TerminateProcess(process.hProcess, 0);
+        DestroyWindow(container);
         SetForegroundWindow(GetAncestor(listerWindow, GA_ROOT));
         DestroyWindow(listerWindow);
-        DestroyWindow(container);
-        TerminateProcess(process.hProcess, 0);
         return;
     case WaitEnd::kDeadline:
         DestroyWindow(container);
+        // The message is for the user, who answers it with the keyboard too.
+        StopHoldingKeys();
         GiveUpUnreadyEditor(editorPath, process);
         return;
     default:
@@ -198,13 +191,8 @@ static bool HostWantsMaximizedLister() {
     return ContainsOne(maximized);
 }
 
-HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
+HWND LaunchViewer(HWND listerWindow, const wchar_t* fileName) {
     const bool quickView = GetParent(listerWindow) != nullptr;
-    gText[0] = L'\0';
-    // INVALID_FILE_ATTRIBUTES has the directory bit set too: a missing file is declined here.
-    if (GetFileAttributesW(fileName) & FILE_ATTRIBUTE_DIRECTORY)
-        return nullptr;
-
     wchar_t settingsFile[kPathChars] = {};
     wchar_t editorPath[kPathChars] = {};
     if (!ResolveEditor(settingsFile, editorPath))
@@ -213,10 +201,15 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     if (!ComposeCommandLine(settingsFile, editorPath, fileName, quickView, commandLine))
         return nullptr;
 
+    // From here until the return, the keys the user types are the host's, whichever window
+    // is in front: they are held and given back once the load is over.
+    BeginLaunchInput();
     RegisterContainerClass();
     HWND container = CreateContainerWindow(listerWindow);
-    if (container == nullptr)
+    if (container == nullptr) {
+        EndLaunchInput();
         return nullptr;
+    }
     BringWindowToTop(container);
 
     bool foregroundLocked = LockSetForegroundWindow(LSFW_LOCK) != FALSE;
@@ -224,22 +217,17 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     if (!StartEditor(editorPath, commandLine, process)) {
         UnlockForeground(foregroundLocked);
         DestroyWindow(container);
+        EndLaunchInput();
         return nullptr;
     }
-    // From here until the return, the keys the user types are the host's, whichever window
-    // is in front: they are held and given back once the load is over.
-    const bool keysHeld = HoldKeysDuringLaunch(process.dwProcessId);
+    HoldLaunchKeys(process.dwProcessId);
     HWND editor = nullptr;
-    const WaitEnd end = WaitForReadyEditor(process, keysHeld, foregroundLocked, editor);
+    const WaitEnd end = WaitForReadyEditor(process, foregroundLocked, editor);
     if (end != WaitEnd::kReady) {
         UnlockForeground(foregroundLocked);
-        // The message at the deadline is for the user, who answers it with the keyboard too.
-        if (keysHeld && end == WaitEnd::kDeadline)
-            StopHoldingKeys();
         GiveUpLaunch(end, listerWindow, container, editorPath, process);
         CloseProcessHandles(process);
-        if (keysHeld)
-            GiveBackHeldKeys();
+        EndLaunchInput();
         return nullptr;
     }
     CloseProcessHandles(process);
@@ -254,7 +242,6 @@ HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
     SendMessageWithin(editor, WM_COMMAND, kCmdF4, 0, kEditorCommandWaitMs);
     SendMessageWithin(editor, WM_COMMAND, kCmdAfterEmbedding, 0, kEditorCommandWaitMs);
     ShowWindow(!quickView && HostWantsMaximizedLister() ? editor : listerWindow, SW_SHOW);
-    if (keysHeld)
-        GiveBackHeldKeys();
+    EndLaunchInput();
     return container;
 }

@@ -1,20 +1,23 @@
-// The keys the user types while ListLoadW starts the editor: held for the host, and given
-// back to it once the load is over.
+// The launch's input: from ListLoadW's call until the viewer is open or given up, the keys the
+// user types are the host's. They are held and given back to the host once the load is over,
+// and an arrow key typed among them gives the launch up.
 #pragma once
 
 #include <windows.h>
 
-// Starts holding the keys typed while the host or the editor process is in front, and
-// takes the keys already waiting in this thread's queue; false when it holds nothing (a
-// launch on another thread holds keys, or the hook was refused).
-bool HoldKeysDuringLaunch(DWORD editorProcessId);
-// Handles the messages sent to this thread, the hook's calls among them.
-void AnswerSentMessages();
-// True once an arrow key went down while keys were held.
-bool HeldArrowKeyPressed();
-// The calls below are for a launch for which HoldKeysDuringLaunch returned true.
-// Removes the hook; the keys stay held until GiveBackHeldKeys.
+// Before the editor starts: releases the arrow keys still down from before, and holds the keys
+// already waiting in this thread's queue, after those of the last launch not given back yet.
+// None of these gives the launch up: they were typed before ListLoadW was called.
+void BeginLaunchInput();
+// Once the editor runs: holds the keys typed while the host or the editor is in front, and
+// the keys typed since BeginLaunchInput (while the editor was being created), which wait in
+// this thread's queue.
+void HoldLaunchKeys(DWORD editorProcessId);
+// True once an arrow key went down since BeginLaunchInput.
+bool ArrowKeyTyped();
+// Stops holding keys, before a message the user answers; those held stay held.
 void StopHoldingKeys();
-// Removes the hook if it is still there and injects the held keys again, in the order typed,
-// to whichever window is in front now.
-void GiveBackHeldKeys();
+// Gives the held keys back to the host as typed: the first right away, the others from the
+// host's message loop, each once the host has read the key-down before it, so that each goes
+// where it would have gone had it been typed then. Keys typed meanwhile are held after them.
+void EndLaunchInput();

@@ -1,8 +1,17 @@
 #include <cstring>
 
-#include "common/names.h"
+#include "common/module.h"
+#include "hosting/launch.h"
 #include "lister/detect_string.h"
 #include "lister/exports.h"
+
+HWND WINAPI ListLoadW(HWND listerWindow, wchar_t* fileName, int) {
+    gText[0] = L'\0';
+    // INVALID_FILE_ATTRIBUTES has the directory bit set too: a missing file is declined here.
+    if (GetFileAttributesW(fileName) & FILE_ATTRIBUTE_DIRECTORY)
+        return nullptr;
+    return LaunchViewer(listerWindow, fileName);
+}
 
 HWND WINAPI ListLoad(HWND listerWindow, char* fileName, int showFlags) {
     wchar_t wideName[kPathChars] = {};

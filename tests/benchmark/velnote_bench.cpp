@@ -16,9 +16,11 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/names.h"
 #include "support/captured_procs.h"
 #include "support/editor.h"
 #include "support/host_windows.h"
@@ -30,7 +32,7 @@ namespace {
 constexpr double kFootprintTargetBytes = 48 * 1024;
 constexpr double kOpenTarget = 1.10;
 constexpr double kEmbedderGoal = 1.05;
-constexpr double kReadyGoal = 1.20;
+constexpr double kReadyGoal = 1.15;
 constexpr double kArrowReactionGoalMs = 5;
 constexpr DWORD kArrowPressDelayMs = 10;  // after ListLoadW's CreateProcessW returned: inside the wait
 constexpr double kWaitLimitMicroseconds = 10e6;
@@ -149,10 +151,38 @@ enum class Waiting { kSpinning, kSleeping };
 // indirect call and one clock read to a call of some 100 ms.
 double gFirstHookCall = 0;
 
+// The time ListLoadW spends in the calls that hold the keys typed meanwhile: releasing the
+// arrow keys (their key state), installing and removing the low-level key hook, taking keys
+// out of the queue, and giving keys back.
+std::map<std::string, double> gHeldKeysCalls;  // by function
+
+template <typename Call>
+auto TimedForTheKeys(const char* function, bool forTheKeys, Call call) {
+    const double start = Microseconds();
+    auto result = call();
+    if (forTheKeys)
+        gHeldKeysCalls[function] += Microseconds() - start;
+    return result;
+}
+
 HHOOK WINAPI NotingSetWindowsHookExW(int kind, HOOKPROC proc, HINSTANCE module, DWORD thread) {
     if (gFirstHookCall == 0 && kind == WH_KEYBOARD)
         gFirstHookCall = Microseconds();
-    return SetWindowsHookExW(kind, proc, module, thread);
+    return TimedForTheKeys("SetWindowsHookExW", kind == WH_KEYBOARD_LL,
+                           [&] { return SetWindowsHookExW(kind, proc, module, thread); });
+}
+BOOL WINAPI KeyTimedUnhookWindowsHookEx(HHOOK hook) {
+    return TimedForTheKeys("UnhookWindowsHookEx", true, [&] { return UnhookWindowsHookEx(hook); });
+}
+BOOL WINAPI KeyTimedPeekMessageW(LPMSG msg, HWND wnd, UINT first, UINT last, UINT remove) {
+    return TimedForTheKeys("PeekMessageW", first == WM_KEYFIRST,
+                           [&] { return PeekMessageW(msg, wnd, first, last, remove); });
+}
+SHORT WINAPI KeyTimedGetAsyncKeyState(int key) {
+    return TimedForTheKeys("GetAsyncKeyState", true, [&] { return GetAsyncKeyState(key); });
+}
+UINT WINAPI KeyTimedSendInput(UINT count, LPINPUT inputs, int size) {
+    return TimedForTheKeys("SendInput", true, [&] { return SendInput(count, inputs, size); });
 }
 
 struct OpenSamples {
@@ -162,11 +192,15 @@ struct OpenSamples {
     std::vector<double> bareClose;      // WM_CLOSE posted until the bare editor process ended
     std::vector<double> listLoad;       // ListLoadW, call to return
     std::vector<double> listLoadWait;   // ListLoadW called until it installs the hooks
+    std::vector<double> heldKeysCalls;  // ListLoadW's time in the calls that hold the keys
+    std::map<std::string, std::vector<double>> heldKeysCallsBy;  // the same, by function
     std::vector<double> closeReturn;    // ListCloseWindow, call to return
     std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
     std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
     std::vector<double> arrowReaction;  // an arrow key pressed during the wait until ListLoadW returned
-    std::vector<double> arrowNoticed;   // the same key until ListLoadW's first DestroyWindow
+    std::vector<double> arrowNoticed;   // the same key until the give-up's first platform call
+    std::map<std::string, std::vector<double>> giveUpSteps;  // each call of the give-up, "N. name"
+    std::vector<double> hangLook;       // one look of the container's hang watch over an editor that answers
 };
 
 struct Setup {
@@ -239,13 +273,28 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     HWND container = nullptr;
     double start = 0, opened = 0;
     {
-        ScopedImport noting(setup.plugin.module, "USER32.dll", "SetWindowsHookExW",
-                            reinterpret_cast<void*>(&NotingSetWindowsHookExW));
+        const std::pair<const char*, void*> noting[] = {
+            {"SetWindowsHookExW", reinterpret_cast<void*>(&NotingSetWindowsHookExW)},
+            {"UnhookWindowsHookEx", reinterpret_cast<void*>(&KeyTimedUnhookWindowsHookEx)},
+            {"PeekMessageW", reinterpret_cast<void*>(&KeyTimedPeekMessageW)},
+            {"GetAsyncKeyState", reinterpret_cast<void*>(&KeyTimedGetAsyncKeyState)},
+            {"SendInput", reinterpret_cast<void*>(&KeyTimedSendInput)},
+        };
+        std::vector<std::unique_ptr<ScopedImport>> bound;
+        for (const auto& [function, fake] : noting)
+            bound.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", function, fake));
         gFirstHookCall = 0;
+        gHeldKeysCalls.clear();
         start = Microseconds();
         container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
         opened = Microseconds() - start;
     }
+    double heldKeysCalls = 0;
+    for (const auto& [function, microseconds] : gHeldKeysCalls) {
+        heldKeysCalls += microseconds;
+        samples.heldKeysCallsBy[function].push_back(microseconds);
+    }
+    samples.heldKeysCalls.push_back(heldKeysCalls);
     if (container == nullptr) {
         Fault("ListLoadW declined");
         return;
@@ -257,6 +306,14 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     GetClientRect(host.lister, &client);
     MoveWindow(container, 0, 0, client.right, client.bottom, TRUE);
     PumpFor(kSettleMs);
+
+    // The hang watch's look, as the container's timer makes it, called directly.
+    constexpr int kHangLooks = 100;
+    auto procedure = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(container, GWLP_WNDPROC));
+    start = Microseconds();
+    for (int look = 0; look < kHangLooks; ++look)
+        CallWindowProcW(procedure, container, WM_TIMER, kHangWatchTimer, 0);
+    samples.hangLook.push_back((Microseconds() - start) / kHangLooks);
 
     DWORD editorId = 0;
     GetWindowThreadProcessId(GetWindow(GetWindow(container, GW_CHILD), GW_CHILD), &editorId);  // editor in the holder
@@ -316,11 +373,41 @@ void RunMinimalEmbedder(const Setup& setup, OpenSamples& samples) {
 }
 
 // A Down key pressed from another thread while ListLoadW waits for an editor that never opens
-// its window; timed from the key to ListLoadW's return, and to its first DestroyWindow, which
-// splits the reaction into noticing the key and giving up the launch.
+// its window; timed from the key to ListLoadW's return, and each platform call of the give-up
+// that can cost time on a display, which splits the reaction into noticing the key and each
+// step of giving up the launch.
 volatile LONG gEditorStarted = 0;
-double gArrowPressed = 0;
-double gFirstDestroy = 0;
+volatile double gArrowPressed = 0;
+struct TimedCall {
+    const char* name;
+    double start, end;
+};
+std::vector<TimedCall> gGiveUpCalls;
+
+template <typename Call>
+auto TimedAfterTheKey(const char* name, Call call) {
+    const bool pressed = gArrowPressed != 0;
+    const double start = Microseconds();
+    auto result = call();
+    if (pressed)
+        gGiveUpCalls.push_back({name, start, Microseconds()});
+    return result;
+}
+BOOL WINAPI TimedSetForegroundWindow(HWND wnd) {
+    return TimedAfterTheKey("SetForegroundWindow", [&] { return SetForegroundWindow(wnd); });
+}
+BOOL WINAPI TimedDestroyWindow(HWND wnd) {
+    return TimedAfterTheKey("DestroyWindow", [&] { return DestroyWindow(wnd); });
+}
+BOOL WINAPI TimedTerminateProcess(HANDLE process, UINT code) {
+    return TimedAfterTheKey("TerminateProcess", [&] { return TerminateProcess(process, code); });
+}
+UINT WINAPI TimedSendInput(UINT count, LPINPUT inputs, int size) {
+    return TimedAfterTheKey("SendInput", [&] { return SendInput(count, inputs, size); });
+}
+BOOL WINAPI TimedUnhookWindowsHookEx(HHOOK hook) {
+    return TimedAfterTheKey("UnhookWindowsHookEx", [&] { return UnhookWindowsHookEx(hook); });
+}
 
 BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                                  LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
@@ -329,12 +416,6 @@ BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECU
                                   environment, directory, startup, process);
     InterlockedExchange(&gEditorStarted, 1);
     return created;
-}
-
-BOOL WINAPI NotingDestroyWindow(HWND wnd) {
-    if (gFirstDestroy == 0)
-        gFirstDestroy = Microseconds();
-    return DestroyWindow(wnd);
 }
 
 DWORD WINAPI PressArrowDuringTheWait(LPVOID) {
@@ -351,14 +432,23 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
     std::wstring viewed = setup.viewed;
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", L"never");
     gArrowPressed = 0;
-    gFirstDestroy = 0;
+    gGiveUpCalls.clear();
     gEditorStarted = 0;
     HWND container = nullptr;
     double returned = 0;
     HANDLE presser = CreateThread(nullptr, 0, PressArrowDuringTheWait, nullptr, 0, nullptr);
     {
-        ScopedImport noting(setup.plugin.module, "USER32.dll", "DestroyWindow",
-                            reinterpret_cast<void*>(&NotingDestroyWindow));
+        const std::pair<const char*, void*> timed[] = {
+            {"SetForegroundWindow", reinterpret_cast<void*>(&TimedSetForegroundWindow)},
+            {"DestroyWindow", reinterpret_cast<void*>(&TimedDestroyWindow)},
+            {"SendInput", reinterpret_cast<void*>(&TimedSendInput)},
+            {"UnhookWindowsHookEx", reinterpret_cast<void*>(&TimedUnhookWindowsHookEx)},
+        };
+        std::vector<std::unique_ptr<ScopedImport>> timing;
+        for (const auto& [function, fake] : timed)
+            timing.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", function, fake));
+        ScopedImport terminating(setup.plugin.module, "KERNEL32.dll", "TerminateProcess",
+                                 reinterpret_cast<void*>(&TimedTerminateProcess));
         ScopedImport started(setup.plugin.module, "KERNEL32.dll", "CreateProcessW",
                              reinterpret_cast<void*>(&NotingCreateProcessW));
         container = setup.plugin.listLoadW(host.lister, viewed.data(), 0);
@@ -367,6 +457,8 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
     WaitForSingleObject(presser, INFINITE);
     CloseHandle(presser);
     keybd_event(VK_DOWN, 0, KEYEVENTF_KEYUP, 0);
+    // The key-up is read here, so that no launch after this one finds a key to hold.
+    PumpFor(kSettleMs);
     SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
     if (container != nullptr || gArrowPressed == 0 || returned < gArrowPressed) {
         Fault("the arrow key did not give up the launch");
@@ -374,7 +466,11 @@ void RunArrowAbort(const Setup& setup, OpenSamples& samples) {
             setup.plugin.listCloseWindow(container);
     } else {
         samples.arrowReaction.push_back(returned - gArrowPressed);
-        samples.arrowNoticed.push_back(gFirstDestroy - gArrowPressed);
+        if (!gGiveUpCalls.empty())
+            samples.arrowNoticed.push_back(gGiveUpCalls.front().start - gArrowPressed);
+        for (size_t i = 0; i < gGiveUpCalls.size(); ++i)
+            samples.giveUpSteps[std::to_string(i + 1) + ". " + gGiveUpCalls[i].name].push_back(gGiveUpCalls[i].end -
+                                                                                                 gGiveUpCalls[i].start);
     }
     if (!EndProcesses(RunningStandInProcesses(), 2000).empty())
         Fault("the editor of a launch given up on an arrow key was still running");
@@ -465,12 +561,34 @@ void MeasureOpenAndClose(int rounds) {
                 " (goal %.0f ms); %zu runs\n",
                 Median(reaction) / 1000, reaction.empty() ? 0.0 : reaction.back() / 1000, kArrowReactionGoalMs,
                 reaction.size());
-    std::printf("          of which noticing the key (until the first DestroyWindow): median %.2f ms\n",
+    std::printf("          of which noticing the key (until the give-up's first call): median %.2f ms\n",
                 Median(samples.arrowNoticed) / 1000);
+    std::string steps;
+    for (const auto& [step, durations] : samples.giveUpSteps) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s %.2f ms (%zu)", steps.empty() ? "" : ", ", step.c_str(),
+                      Median(durations) / 1000, durations.size());
+        steps += text;
+    }
+    std::printf("          each call of the give-up, median (runs): %s\n", steps.c_str());
     double wait = Median(samples.listLoadWait) / 1000;
     std::printf("          ListLoadW's own wait (call to its WH_KEYBOARD SetWindowsHookExW) %.1f ms (%s); / start-up: %.2f\n",
                 wait, Quartiles(samples.listLoadWait).c_str(), wait / sleeping);
     std::printf("          ListLoadW / editor start-up, both polling without pause: %.2f\n", listLoad / spinning);
+    std::printf("keys      ListLoadW's time in the calls that hold the keys (none typed): median %.3f ms, longest\n"
+                "          %.3f ms; / ListLoadW: %.4f\n",
+                Median(samples.heldKeysCalls) / 1000,
+                samples.heldKeysCalls.empty() ? 0.0
+                                              : *std::max_element(samples.heldKeysCalls.begin(), samples.heldKeysCalls.end()) / 1000,
+                Median(samples.heldKeysCalls) / 1000 / listLoad);
+    std::string byFunction;
+    for (const auto& [function, durations] : samples.heldKeysCallsBy) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s %.3f ms", byFunction.empty() ? "" : ", ", function.c_str(),
+                      Median(durations) / 1000);
+        byFunction += text;
+    }
+    std::printf("          by function, medians: %s\n", byFunction.c_str());
     std::printf("polling   editor start-up while this process polls without pause / while it sleeps: %.2f\n"
                 "          %.1f ms (%s) vs %.1f ms: the spinning wait changes the editor's start-up by %+.1f ms\n"
                 "          on %lu cores\n",
@@ -480,6 +598,133 @@ void MeasureOpenAndClose(int rounds) {
                 closeReturn, closeEnded);
     std::printf("          call-to-end / bare editor's WM_CLOSE-to-end (%.1f ms): %.2f; medians of %zu and %zu runs\n",
                 bareClose, closeEnded / bareClose, samples.closeEnded.size(), samples.bareClose.size());
+    const double hangLook = Median(samples.hangLook);
+    const double slowest = samples.hangLook.empty() ? 0 : *std::max_element(samples.hangLook.begin(), samples.hangLook.end());
+    std::printf("hang      one look of the hang watch over an editor that answers: median %.1f us, slowest viewer %.1f us;\n"
+                "          %u looks a second cost the host %.3f ms a second\n",
+                hangLook, slowest, 1000 / kHangLookMs, hangLook * (1000 / kHangLookMs) / 1000);
+}
+
+// ---- Close ---------------------------------------------------------------------------
+
+// The editor kinds of the close, as the stand-in plays them (VELNOTE_EDITOR_MODE).
+struct CloseKind {
+    const char* name;
+    const wchar_t* mode;
+};
+const CloseKind kCloseKinds[] = {
+    {"destroys its window on WM_CLOSE", L""},
+    {"ends its message loop on WM_CLOSE (window goes with its process)", L"endloop:500"},
+    {"destroys its window 250 ms after WM_CLOSE returned", L"destroylater:250"},
+    {"keeps its window (its user chose Cancel)", L"keep"},
+};
+constexpr double kCloseGoal = 1.05;    // ListCloseWindow / minimal closer, editor that destroys its window
+constexpr double kCloseLimitMs = 50;   // ListCloseWindow, the other editors
+
+// A viewer opened by ListLoadW in a stand-alone lister, with the editor of one kind; null
+// container when it did not open.
+struct OpenViewer {
+    HostWindows host;
+    HWND container = nullptr;
+    HWND editor = nullptr;
+    HANDLE process = nullptr;
+};
+
+OpenViewer OpenViewerOfKind(const Setup& setup, const CloseKind& kind) {
+    OpenViewer viewer;
+    viewer.host = CreateStandAloneLister();
+    std::wstring viewed = setup.viewed;
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", kind.mode);
+    viewer.container = setup.plugin.listLoadW(viewer.host.lister, viewed.data(), 0);
+    SetEnvironmentVariableW(L"VELNOTE_EDITOR_MODE", nullptr);
+    if (viewer.container == nullptr)
+        return viewer;
+    RECT client;
+    GetClientRect(viewer.host.lister, &client);
+    MoveWindow(viewer.container, 0, 0, client.right, client.bottom, TRUE);
+    PumpFor(kSettleMs);
+    viewer.editor = GetWindow(GetWindow(viewer.container, GW_CHILD), GW_CHILD);  // in the holder
+    DWORD editorId = 0;
+    GetWindowThreadProcessId(viewer.editor, &editorId);
+    viewer.process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, editorId);
+    return viewer;
+}
+
+// The least every viewer close must do: minimise the editor, ask it to close, remove the
+// view's two registry keys and destroy the container. The plug-in's hooks on the editor's
+// thread are left in place: a closer without hooks has none to remove.
+double CloseMinimally(OpenViewer& viewer) {
+    double start = Microseconds();
+    CloseWindow(viewer.editor);
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(viewer.editor, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, 2000, &answer);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\DA74\\View64");
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\DA74");
+    DestroyWindow(viewer.container);
+    return Microseconds() - start;
+}
+
+// ListCloseWindow, timed on this thread, then the host's own end of the lister window; an
+// editor that keeps its window is closed again once the plug-in has brought it forward.
+double CloseThroughThePlugin(const Setup& setup, OpenViewer& viewer) {
+    double start = Microseconds();
+    setup.plugin.listCloseWindow(viewer.container);
+    double took = Microseconds() - start;
+    viewer.host = HostWindows();
+    if (WaitForSingleObject(viewer.process, 0) == WAIT_TIMEOUT && IsWindow(viewer.editor)) {
+        PumpUntil([&] { return !IsWindow(viewer.editor) || GetParent(viewer.editor) == nullptr; }, 3000);
+        PumpFor(700);
+        if (IsWindow(viewer.editor))
+            PostMessageW(viewer.editor, WM_CLOSE, 0, 0);
+    }
+    return took;
+}
+
+void MeasureClose(int rounds) {
+    Setup setup = PrepareViewerSetup();
+    if (setup.plugin.module == nullptr) {
+        Fault("the plug-in could not be loaded");
+        return;
+    }
+    constexpr size_t kKinds = sizeof kCloseKinds / sizeof kCloseKinds[0];
+    std::vector<double> minimal, plugin[kKinds];
+    for (int round = -1; round < rounds; ++round) {  // round -1 warms up: not counted
+        // The order turns each round; step kKinds is the minimal closer.
+        for (size_t step = 0; step <= kKinds; ++step) {
+            const size_t which = (static_cast<size_t>(round + 1) + step) % (kKinds + 1);
+            const CloseKind& kind = kCloseKinds[which == kKinds ? 0 : which];
+            OpenViewer viewer = OpenViewerOfKind(setup, kind);
+            if (viewer.container == nullptr || viewer.process == nullptr) {
+                Fault("a viewer for the close did not open");
+                continue;
+            }
+            double took = which == kKinds ? CloseMinimally(viewer) : CloseThroughThePlugin(setup, viewer);
+            if (round >= 0)
+                (which == kKinds ? minimal : plugin[which]).push_back(took);
+            if (!WaitForProcessEnd(viewer.process)) {
+                Fault("an editor did not end within 10 s of its close");
+                TerminateProcess(viewer.process, 1);
+            }
+            CloseHandle(viewer.process);
+            PumpFor(kSettleMs);
+        }
+    }
+    EndProcesses(RunningStandInProcesses(), 1000);
+    UnloadPlugin(setup.plugin);
+
+    const double least = Median(minimal) / 1000;
+    std::printf("close     ListCloseWindow, call to return, stand-alone lister; the minimal closer (minimise,\n"
+                "          WM_CLOSE, two registry keys, destroy the container) %.1f ms (%s); medians of %zu runs\n",
+                least, Quartiles(minimal).c_str(), minimal.size());
+    for (size_t which = 0; which < kKinds; ++which) {
+        const double took = Median(plugin[which]) / 1000;
+        if (which == 0)
+            std::printf("          editor that %s: %.1f ms (%s) = %.2f of the minimal closer (goal %.2f)\n",
+                        kCloseKinds[which].name, took, Quartiles(plugin[which]).c_str(), took / least, kCloseGoal);
+        else
+            std::printf("          editor that %s: %.1f ms (%s) (goal %.0f ms)\n", kCloseKinds[which].name, took,
+                        Quartiles(plugin[which]).c_str(), kCloseLimitMs);
+    }
 }
 
 // ---- Keystroke -----------------------------------------------------------------------
@@ -651,6 +896,7 @@ int main(int argc, char** argv) {
                 sameAsRelease ? "byte for byte" : "NOT the same bytes as", Narrow(kPluginFileName).c_str(),
                 static_cast<int>(8 * sizeof(void*)));
     MeasureOpenAndClose(rounds);
+    MeasureClose(rounds);
     MeasureKeystroke(calls);
     MeasureFootprint(WindowsPath(kReleaseFile));
     std::fflush(stdout);

@@ -34,11 +34,16 @@ OLDEST_WINDOWS = {
 # "Minimum supported client" has been looked up.
 ALLOWED_IMPORTS = {
     "advapi32.dll": {"RegDeleteKeyW"},
+    # the hung-editor note's font and text
+    "gdi32.dll": {
+        "CreateFontIndirectW", "DeleteObject", "GetStockObject", "GetTextExtentPoint32W", "GetTextMetricsW",
+        "SelectObject", "SetBkMode", "SetTextColor",
+    },
     "kernel32.dll": {
         # the plug-in's own
         "CloseHandle", "CreateFileW", "CreateProcessW", "ExpandEnvironmentStringsW", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetEnvironmentVariableW", "GetExitCodeProcess", "GetFileAttributesW", "GetLastError",
-        "GetModuleFileNameW", "GetPrivateProfileStringW", "GetTickCount", "MultiByteToWideChar", "SetLastError",
+        "GetModuleFileNameW", "GetPrivateProfileStringW", "GetTickCount", "MultiByteToWideChar", "OpenProcess", "SetLastError",
         "Sleep", "TerminateProcess", "WaitForInputIdle", "WaitForSingleObject", "WideCharToMultiByte",
         "WriteFile", "WritePrivateProfileSectionW", "WritePrivateProfileStringW",
         # the C runtime's start-up, thread-local storage and the 32-bit unwinder's registration
@@ -54,10 +59,15 @@ ALLOWED_IMPORTS = {
         "GetMenuItemCount", "GetParent", "GetPropW", "GetSystemMenu", "GetSystemMetrics", "GetWindow",
         "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "GetWindowTextW", "GetWindowThreadProcessId",
         "IsChild", "IsHungAppWindow", "IsIconic", "IsWindow", "IsWindowVisible", "KillTimer", "LoadCursorW", "LoadIconW",
-        "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "RegisterClassExW",
+        "LockSetForegroundWindow", "MessageBoxW", "MoveWindow", "MsgWaitForMultipleObjects", "PeekMessageW", "PostMessageW", "PostQuitMessage", "PostThreadMessageW", "RegisterClassExW",
         "RemovePropW", "SendInput", "SendMessageTimeoutW", "SendMessageW", "SetFocus", "SetForegroundWindow", "SetParent",
         "SetPropW", "SetTimer", "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW",
         "ShowWindow", "ShowWindowAsync", "TranslateMessage", "UnhookWindowsHookEx", "keybd_event", "mouse_event",
+        # painting the hung-editor note
+        "BeginPaint", "DrawEdge", "DrawFocusRect", "DrawFrameControl", "DrawTextW", "EndPaint", "FillRect", "GetCapture",
+        "GetDC", "GetDlgItem",
+        "GetSysColor", "GetSysColorBrush", "InflateRect", "InvalidateRect", "PtInRect", "RedrawWindow",
+        "ReleaseCapture", "ReleaseDC", "SetCapture", "SystemParametersInfoW",
     },
     # The C runtime that every Windows since 2000 ships; mingw-w64's start-up and libstdc++
     # take these from it.

@@ -43,6 +43,8 @@ bool CreateHostWindows(const ListerPlugin& plugin, const std::wstring& fileName,
 // pass it to every later call until the view closes.
 void AttachViewer(HWND container);
 
+// Dispatches the calling thread's messages for a while; false when a WM_QUIT ended it.
+bool PumpMessagesFor(DWORD milliseconds);
 // Waits, dispatching messages, until the editor inside the container is visible and has
 // had time to paint. False when it did not show within the deadline.
 bool WaitForEditorShown(HWND container, DWORD deadlineMs);

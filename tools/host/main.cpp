@@ -1,4 +1,4 @@
-// velnote-host [--quick-view] [--exit-after-open] [--screenshot FILE.png] PLUGIN FILE
+// velnote-host [--quick-view] [--exit-after-open] [--screenshot FILE.png [--hung]] PLUGIN FILE
 //
 // Loads the lister plug-in PLUGIN, shows FILE through it and reports on stdout what the
 // plug-in returned. Exit code 0 means: loaded, opened, closed with ListCloseWindow, and
@@ -13,6 +13,12 @@ enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitNotLoaded = 2, kExitDeclined =
 // How long the editor may take to show for a screenshot, and to end after the view closed.
 static constexpr DWORD kEditorShowMs = 15000;
 static constexpr DWORD kEditorEndMs = 10000;
+// --hung: the stand-in editor's request to read no messages for a while (tests/editor), how
+// long it lasts, and when the picture is taken: once the viewer shows that the editor does not
+// answer (Windows counts it as hung after 5 s), and before it answers again.
+static constexpr UINT kStandInHangRequest = 40005;
+static constexpr DWORD kHangMs = 8000;
+static constexpr DWORD kHungPictureMs = 6500;
 
 struct Options {
     std::wstring plugin;
@@ -20,14 +26,16 @@ struct Options {
     std::wstring screenshot;
     bool quickView = false;
     bool exitAfterOpen = false;
+    bool hung = false;
 };
 
 static void PrintUsage() {
     std::fwprintf(stderr,
-                  L"usage: velnote-host [--quick-view] [--exit-after-open] [--screenshot FILE.png] PLUGIN FILE\n"
+                  L"usage: velnote-host [--quick-view] [--exit-after-open] [--screenshot FILE.png [--hung]] PLUGIN FILE\n"
                   L"  --quick-view       show FILE in a panel of a \"TTOTAL_CMD\" main window, not in a lister window\n"
                   L"  --exit-after-open  close the view as soon as the plug-in has opened it\n"
-                  L"  --screenshot F     when the editor shows, save the window as PNG file F, then close\n");
+                  L"  --screenshot F     when the editor shows, save the window as PNG file F, then close\n"
+                  L"  --hung             with the stand-in editor: take the picture while it does not answer\n");
 }
 
 static bool ParseOptions(int argc, wchar_t** argv, Options& options) {
@@ -36,6 +44,8 @@ static bool ParseOptions(int argc, wchar_t** argv, Options& options) {
             options.quickView = true;
         else if (std::wcscmp(argv[i], L"--exit-after-open") == 0)
             options.exitAfterOpen = true;
+        else if (std::wcscmp(argv[i], L"--hung") == 0)
+            options.hung = true;
         else if (std::wcscmp(argv[i], L"--screenshot") == 0 && i + 1 < argc)
             options.screenshot = argv[++i];
         else if (argv[i][0] == L'-' && argv[i][1] == L'-')
@@ -118,17 +128,24 @@ static void ReportEditorPlacement(HWND container) {
                   client.right, client.bottom);
 }
 
-static int TakeScreenshot(HWND container, HWND window, const std::wstring& pngFile) {
+static int TakeScreenshot(HWND container, HWND window, const std::wstring& pngFile, bool hung) {
     if (!WaitForEditorShown(container, kEditorShowMs)) {
         std::fwprintf(stderr, L"velnote-host: the editor did not show within %lu ms\n", kEditorShowMs);
         return kExitNoScreenshot;
     }
     ReportEditorPlacement(container);
+    if (hung) {
+        PostMessageW(EmbeddedEditor(container), WM_COMMAND, kStandInHangRequest, kHangMs);
+        PumpMessagesFor(kHungPictureMs);
+    }
     if (!SaveWindowScreenshot(window, pngFile)) {
         std::fwprintf(stderr, L"velnote-host: cannot capture the window into %ls\n", pngFile.c_str());
         return kExitNoScreenshot;
     }
     std::fwprintf(stdout, L"screenshot saved to %ls\n", pngFile.c_str());
+    // Closed once the editor answers again, so that it is asked to close and ends.
+    if (hung)
+        PumpMessagesFor(kHangMs - kHungPictureMs + 1000);
     return kExitOk;
 }
 
@@ -157,7 +174,7 @@ int wmain(int argc, wchar_t** argv) {
 
     int result = kExitOk;
     if (!options.screenshot.empty())
-        result = TakeScreenshot(container, windows.top, options.screenshot);
+        result = TakeScreenshot(container, windows.top, options.screenshot, options.hung);
     if (options.exitAfterOpen || !options.screenshot.empty())
         PostMessageW(windows.top, WM_CLOSE, 0, 0);
     RunMessageLoop();

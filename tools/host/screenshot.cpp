@@ -7,7 +7,7 @@
 
 // Dispatches the calling thread's messages for a while. A WM_QUIT met on the way is put
 // back for the main loop, and ends the wait.
-static bool PumpMessagesFor(DWORD milliseconds) {
+bool PumpMessagesFor(DWORD milliseconds) {
     const DWORD start = GetTickCount();
     for (;;) {
         MSG msg;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Opens a sample file with the test host, the built 64-bit plug-in and the stand-in editor
 # under Wine, and saves what the lister window shows as a PNG file.
-#   tools/host/screenshot.sh [--quick-view] [out.png]
+#   tools/host/screenshot.sh [--quick-view] [--hung] [out.png]
+# --hung: the picture is taken while the stand-in editor does not answer.
 # It runs on the test bed's display (an X server, Xvfb, with a Wine virtual desktop), in a
 # Wine prefix of its own.
 set -euo pipefail
@@ -10,10 +11,10 @@ source scripts/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 switches=()
-if [ "${1:-}" = "--quick-view" ]; then
-    switches+=(--quick-view)
+while [ "${1:-}" = "--quick-view" ] || [ "${1:-}" = "--hung" ]; do
+    switches+=("$1")
     shift
-fi
+done
 root="${VELNOTE_BUILD_ROOT:-build}"
 work="$PWD/$root/screenshot"
 png="$(realpath -m "${1:-$work/velnote-host.png}")"
