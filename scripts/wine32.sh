@@ -123,7 +123,10 @@ fetch_wine32() {
     for deb in "$wine32_apt"/debs/*_i386.deb; do
         dpkg-deb -x "$deb" "$tree" || wine32_fail UnpackingWine32 "$(basename "$deb") could not be unpacked" || return 1
     done
-    patchelf --set-interpreter "$tree/lib/i386-linux-gnu/ld-linux.so.2" "$tree/usr/lib/wine/wine" ||
+    # Debian 12's libc6 has its dynamic loader in /lib, Debian 13's (merged /usr) in /usr/lib.
+    local interpreter
+    interpreter=$(ls "$tree"/lib/i386-linux-gnu/ld-linux.so.2 "$tree"/usr/lib/i386-linux-gnu/ld-linux.so.2 2>/dev/null | head -n 1)
+    [ -n "$interpreter" ] && patchelf --set-interpreter "$interpreter" "$tree/usr/lib/wine/wine" ||
         wine32_fail UnpackingWine32 "the 32-bit loader could not be pointed at its own ld-linux.so.2" || return 1
     cp /usr/lib/wine/wine64 "$tree/usr/lib/wine/wine64"
     ln -sfn /usr/lib/wine/wineserver64 "$tree/usr/lib/wine/wineserver"
@@ -136,6 +139,11 @@ fetch_wine32() {
     cp /usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll "$tree/usr/lib/i386-linux-gnu/wine/i386-windows/" ||
         wine32_fail UnpackingWine32 "the installed Wine has no 32-bit zlib1.dll" || return 1
     echo "$version" >"$wine32_dir/wine32.version"
+}
+
+# Whether the 32-bit loader of the unpacked tree $1 starts.
+wine32_starts() {
+    LD_LIBRARY_PATH="$1/lib/i386-linux-gnu:$1/usr/lib/i386-linux-gnu" "$1/usr/lib/wine/wine" --version >/dev/null 2>&1
 }
 
 set_up_wine32() {
@@ -160,13 +168,14 @@ set_up_wine32() {
         fi
         register_qemu || return 1
     fi
-    if [ "$(cat "$wine32_dir/wine32.version" 2>/dev/null)" != "$(dpkg-query -W -f='${Version}' wine64)" ]; then
+    # A tree that an earlier run unpacked but whose loader does not start is unpacked again.
+    local tree="$wine32_dir/root"
+    if [ "$(cat "$wine32_dir/wine32.version" 2>/dev/null)" != "$(dpkg-query -W -f='${Version}' wine64)" ] ||
+        ! wine32_starts "$tree"; then
         [ -n "$apt_prepared" ] || prepare_private_apt ""
         fetch_wine32 || return 1
+        wine32_starts "$tree" || wine32_fail Starting32BitWine "the 32-bit Wine loader did not start" || return 1
     fi
-    local tree="$wine32_dir/root"
-    LD_LIBRARY_PATH="$tree/lib/i386-linux-gnu:$tree/usr/lib/i386-linux-gnu" "$tree/usr/lib/wine/wine" --version >/dev/null 2>&1 ||
-        wine32_fail Starting32BitWine "the 32-bit Wine loader did not start" || return 1
     rm -rf "$wine32_apt/debs" "$wine32_apt/cache"
     wine32_loader="$tree/usr/lib/wine/wine"
     wine32_wine64="$tree/usr/lib/wine/wine64"

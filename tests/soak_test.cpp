@@ -16,24 +16,13 @@ namespace {
 
 constexpr int kViewers = 100;
 
-// A worker thread that the platform starts in this process when it first needs one (seen
-// under Wine: one, once, whatever the number of viewers). The plug-in starts no thread here.
-bool IsRunningThreadOfThisProcess(ULONG_PTR value) {
-    HANDLE handle = reinterpret_cast<HANDLE>(value);
-    DWORD code = 0;
-    return HandleKind(value).rfind("Thread", 0) == 0 && GetProcessIdOfThread(handle) == GetCurrentProcessId() &&
-           GetExitCodeThread(handle, &code) && code == STILL_ACTIVE;
-}
-
-// The handle values of a that b lacks, each with the kind of object it refers to now;
-// without the platform's own worker threads.
+// The handle values of a that b lacks, each with the kind of object it refers to now.
 std::vector<std::string> Difference(const std::vector<ULONG_PTR>& a, const std::vector<ULONG_PTR>& b) {
     std::vector<ULONG_PTR> only;
     std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(only));
     std::vector<std::string> described;
     for (ULONG_PTR value : only)
-        if (!IsRunningThreadOfThisProcess(value))
-            described.push_back(std::to_string(value) + " " + HandleKind(value));
+        described.push_back(std::to_string(value) + " " + HandleKind(value));
     return described;
 }
 
@@ -60,9 +49,15 @@ protected:
 
 TEST_F(Soak, AHundredViewersLeaveNoHandlesWindowsHooksOrEditorsBehind) {
     // The first viewer of each mode leaves what lasts for the life of any process that
-    // shows windows and starts programs (window classes, the platform's own caches).
-    ASSERT_NE(OpenAndClose(ViewerMode::kLister), 0u);
-    ASSERT_NE(OpenAndClose(ViewerMode::kQuickView), 0u);
+    // shows windows and starts programs (window classes, the platform's own caches). The
+    // first scoped trace of a thread leaves GoogleTest's own watch on it, for the thread's
+    // life: a handle on the thread, and in GoogleTest 1.16 (not 1.12) also the two semaphores (and,
+    // when contended, the event) of the condition variable its watcher thread signals once.
+    {
+        SCOPED_TRACE("warm-up");
+        ASSERT_NE(OpenAndClose(ViewerMode::kLister), 0u);
+        ASSERT_NE(OpenAndClose(ViewerMode::kQuickView), 0u);
+    }
     PumpFor(50);
     // The probe sees a handle the moment it is opened.
     HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
