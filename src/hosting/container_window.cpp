@@ -3,6 +3,7 @@
 #include "common/editor_calls.h"
 #include "common/module.h"
 #include "common/text.h"
+#include "common/window_class.h"
 #include "hosting/hung_note.h"
 #include "hosting/process_windows.h"
 #include "hosting/viewer_close.h"
@@ -135,19 +136,10 @@ static LRESULT CALLBACK ContainerWindowProc(HWND wnd, UINT msg, WPARAM wParam, L
     }
 }
 
-static void RegisterHolderClass() {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = gModule;
-    windowClass.lpszClassName = kEditorHolderClass;
-    RegisterClassExW(&windowClass);
-}
-
 // Registered again on every load; from the second load on in a host process the classes
 // exist already and the registration fails harmlessly.
 void RegisterContainerClass() {
-    RegisterHolderClass();
+    RegisterModuleClass(kEditorHolderClass, DefWindowProcW);
     RegisterHungNoteClass();
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;

@@ -7,6 +7,7 @@
 #include "common/module.h"
 #include "common/names.h"
 #include "common/text.h"
+#include "common/window_class.h"
 #include "hosting/process_windows.h"
 
 // What the note keeps in its window's extra bytes, one pointer-sized slot each.
@@ -288,21 +289,9 @@ static LRESULT CALLBACK HungNoteProc(HWND note, UINT msg, WPARAM wParam, LPARAM 
     }
 }
 
-static void RegisterNoteClass(const wchar_t* name, WNDPROC procedure, int extraBytes) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.cbWndExtra = extraBytes;
-    windowClass.hInstance = gModule;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = name;
-    RegisterClassExW(&windowClass);
-}
-
 void RegisterHungNoteClass() {
-    RegisterNoteClass(kHungNoteClass, HungNoteProc, kNoteSlotCount * sizeof(LONG_PTR));
-    RegisterNoteClass(kHungNoteButtonClass, NoteButtonProc, 0);
+    RegisterModuleClass(kHungNoteClass, HungNoteProc, CS_HREDRAW | CS_VREDRAW, kNoteSlotCount * sizeof(LONG_PTR));
+    RegisterModuleClass(kHungNoteButtonClass, NoteButtonProc, CS_HREDRAW | CS_VREDRAW);
 }
 
 // WM_SETREDRAW takes the holder, and the editor with it, out of every repaint (the system

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/module.h"
+#include "common/window_class.h"
 
 // A key as SendInput will give it again: the key, its scan code (a character's code for a
 // character key) and KEYEVENTF_ flags.
@@ -308,12 +309,7 @@ static LRESULT CALLBACK KeyGiverProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
 // A message-only window of the host's thread, so that the steps run from the host's own
 // message loop.
 static HWND CreateKeyGiver() {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = KeyGiverProc;
-    windowClass.hInstance = gModule;
-    windowClass.lpszClassName = kKeyGiverClass;
-    RegisterClassExW(&windowClass);  // from the second launch on it exists and this fails harmlessly
+    RegisterModuleClass(kKeyGiverClass, KeyGiverProc);
     HWND giver = CreateWindowExW(0, kKeyGiverClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, gModule, nullptr);
     if (giver != nullptr && SetTimer(giver, kKeyGiverTimer, kKeyGiverStepMs, nullptr) == 0) {
         DestroyWindow(giver);

@@ -4,6 +4,7 @@
 #include "common/module.h"
 #include "common/text.h"
 #include "common/waits.h"
+#include "common/window_class.h"
 #include "hosting/editor_hooks.h"
 #include "hosting/process_windows.h"
 
@@ -203,15 +204,9 @@ static LRESULT CALLBACK CloserWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPAR
 // A close that outlives the host's call goes on in a hidden top-level window of its own, where
 // the viewer was, which takes the holder with the editor inside: the host can then destroy its
 // windows at once, for destroying a window with a hung editor's window inside waits for that
-// editor, while moving the holder, a window of the host's own thread, waits for nothing. The
-// class is registered on first use; later registrations fail harmlessly.
+// editor, while moving the holder, a window of the host's own thread, waits for nothing.
 static HWND HandOverToCloser(HWND container) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = CloserWindowProc;
-    windowClass.hInstance = gModule;
-    windowClass.lpszClassName = kCloserClass;
-    RegisterClassExW(&windowClass);
+    RegisterModuleClass(kCloserClass, CloserWindowProc);
     RECT place;
     GetWindowRect(container, &place);
     HWND closer = CreateWindowExW(0, kCloserClass, L"", WS_POPUP | WS_CLIPCHILDREN, place.left, place.top,
