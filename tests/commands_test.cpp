@@ -324,6 +324,12 @@ TEST_F(Commands, AStalledEditorIsWaitedForByACommandNotByAResizeAndIsFittedOnceI
     MoveWindow(viewer.container, 0, 0, full.right, full.bottom, TRUE);
     ASSERT_TRUE(PumpUntil([&] { return SameRect(WindowRectOf(viewer.editor), ClientRectOnScreen(viewer.container)); }));
     SetFocus(viewer.host.lister);
+    // A move that keeps the size brings no WM_SIZE: the editor, kept out of painting while it
+    // did not answer, is drawn again once it answers all the same.
+    PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, 300);
+    ASSERT_TRUE(log_->WaitForLine("hang 300"));
+    MoveWindow(viewer.container, 0, 0, full.right, full.bottom, TRUE);
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(viewer.editor) != FALSE; }, 2000)) << "never drawn again";
     PostMessageW(viewer.editor, WM_COMMAND, kStandInHang, kStallMs);
     ASSERT_TRUE(log_->WaitForLine("hang " + std::to_string(kStallMs)));
 

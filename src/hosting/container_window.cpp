@@ -43,13 +43,16 @@ static void RefitEditor(HWND container) {
 // A resize invalidates what it uncovers, the editor's window included, and erases it before
 // the container hears of its new size; erasing, or any repaint of the host with its
 // children, then waits for the editor's thread. An editor that does not answer a glance is
-// kept out of painting before the resize takes place.
+// kept out of painting before the resize takes place, and the refit timer draws it again once
+// it answers: a move that keeps the size brings no WM_SIZE that would.
 static void GlanceBeforeResize(HWND container, const WINDOWPOS* position) {
     if ((position->flags & SWP_NOSIZE) != 0)
         return;
     HWND editor = EmbeddedEditor(container);
-    if (editor != nullptr && !EditorPaintingHeld(container) && !AnswersWithin(editor, kEditorGlanceMs))
+    if (editor != nullptr && !EditorPaintingHeld(container) && !AnswersWithin(editor, kEditorGlanceMs)) {
         HoldEditorPainting(container);
+        SetTimer(container, kRefitTimer, kRefitLookMs, nullptr);
+    }
 }
 
 static void OnContainerTimer(HWND container, WPARAM timer) {
