@@ -17,6 +17,9 @@ struct HeldKey {
 
 enum class InputPhase { kLaunching, kGivingBack };
 
+// Of a key, the transition last held; kNone also for a key passed on.
+enum class Transition : unsigned char { kNone, kDown, kUp };
+
 // The launch's input. A low-level hook procedure has no context of its own, so what it reads
 // and fills lives here. Only the launch that claimed the block uses it: its hook is called on
 // that thread alone, and a launch on another thread, or one started from inside this launch's
@@ -34,7 +37,7 @@ static struct {
     UINT count;
     UINT given;         // of the keys held, those already given back
     UINT keysDown;      // held key-downs whose key-up is not held yet: each keeps a place for it
-    bool down[256];     // by virtual key
+    Transition lastHeld[256];  // by virtual key
     UINT modifiersDown;  // given back down and not up yet
     WORD lastCharacter;  // of the last character key held going down
     // The hook's own: it runs inside any wait of the launching thread, where the module's
@@ -93,15 +96,20 @@ enum class Holding { kHeld, kDropped, kPassedOn };
 // as if nothing held it (a new key-down with its key-up after it).
 static Holding HoldAt(UINT at, DWORD key, const HeldKey& held) {
     const bool up = (held.flags & KEYEVENTF_KEYUP) != 0;
-    bool& down = gInput.down[key & 0xFF];
+    Transition& last = gInput.lastHeld[key & 0xFF];
+    const bool down = last == Transition::kDown;
     const UINT placesNeeded = up && down ? 0 : !up && !down ? 2 : 1;
-    if (placesNeeded > 0 && gInput.count + gInput.keysDown + placesNeeded > kHeldKeysMax)
-        return !up && down ? Holding::kDropped : Holding::kPassedOn;
+    if (placesNeeded > 0 && gInput.count + gInput.keysDown + placesNeeded > kHeldKeysMax) {
+        if (!up && down)
+            return Holding::kDropped;
+        last = Transition::kNone;
+        return Holding::kPassedOn;
+    }
     if (!up && !down)
         ++gInput.keysDown;
     else if (up && down)
         --gInput.keysDown;
-    down = !up;
+    last = up ? Transition::kUp : Transition::kDown;
     std::memmove(&gInput.keys[at + 1], &gInput.keys[at], (gInput.count - at) * sizeof(HeldKey));
     gInput.keys[at] = held;
     ++gInput.count;
@@ -135,6 +143,11 @@ static LRESULT CALLBACK HoldKey(int code, WPARAM wParam, LPARAM lParam) {
     if (key.dwExtraInfo == kGivenBackKeyMark || !KeyIsForHostOrEditor())
         return CallNextHookEx(nullptr, code, wParam, lParam);
     const bool up = (key.flags & LLKHF_UP) != 0;
+    // A key-up after the key's held key-up says nothing new, and the host would get two. Wine
+    // on an X display makes one while the keys are given back: taking the key state from the
+    // X server, it releases a key given back down, which the server never saw pressed.
+    if (up && gInput.lastHeld[key.vkCode & 0xFF] == Transition::kUp)
+        return 1;
     if (!up && IsArrowKey(key.vkCode))
         gInput.arrowTyped = true;
     const HeldKey held = HeldKeyOf(key.vkCode, key.scanCode, up, (key.flags & LLKHF_EXTENDED) != 0);
@@ -200,7 +213,7 @@ void BeginLaunchInput() {
         gInput.count = 0;
         gInput.given = 0;
         gInput.keysDown = 0;
-        std::memset(gInput.down, 0, sizeof gInput.down);
+        std::memset(gInput.lastHeld, 0, sizeof gInput.lastHeld);
         gInput.quitTaken = false;
         gInput.modifiersDown = 0;
         gInput.nestedLaunches = 0;
