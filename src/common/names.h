@@ -144,6 +144,9 @@ inline constexpr DWORD kEditorWindowWaitMs = 10000;
 static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wait in seconds");
 inline constexpr DWORD kDialogLookIntervalMs = 100;
 inline constexpr DWORD kEditorLookPauseMs = 1;
+// Until the editor's window exists the pauses are longer: each look costs the starting editor
+// time at the server, and a key or the program's end still wakes the wait at once.
+inline constexpr DWORD kEditorWindowLookPauseMs = 4;
 // Key events the user typed while the editor started, held for the host (a press and a
 // release are two).
 inline constexpr UINT kHeldKeysMax = 256;

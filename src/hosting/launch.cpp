@@ -117,7 +117,8 @@ static WaitEnd WaitForReadyEditor(const PROCESS_INFORMATION& process, bool& fore
         // its messages. A hung thread is not waited for at all.
         if (editor != nullptr && AnswersWithin(editor, kEditorLookPauseMs))
             return WaitEnd::kReady;
-        if (WaitAnsweringSentMessages(process.hProcess, kEditorLookPauseMs))
+        const DWORD pause = editor == nullptr ? kEditorWindowLookPauseMs : kEditorLookPauseMs;
+        if (WaitAnsweringSentMessages(process.hProcess, pause))
             return WaitEnd::kProcessEnded;
         if (ArrowKeyTyped())
             return WaitEnd::kArrowKey;
