@@ -872,7 +872,8 @@ LRESULT CALLBACK CloseListerOnQ(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam
 // typed with and as the same characters (Down gives up the launch first), each where it would
 // have gone had it been typed then. A key typed into another program is its own. A key held
 // down through a long start repeats beyond what the launch holds: its key-up and the
-// modifier's still come back, so that no key is left down.
+// modifier's still come back, so that no key is left down. A key-up repeated with no key-down
+// between (Wine 10 on X sends such ones) reaches the host once.
 TEST_F(Launch, KeysTypedWhileTheEditorStartsReachTheHostAfterTheLoad) {
     std::vector<int> heldThroughTheStart = {VK_SHIFT};
     heldThroughTheStart.insert(heldThroughTheStart.end(), 300, VK_F2);
@@ -892,6 +893,7 @@ TEST_F(Launch, KeysTypedWhileTheEditorStartsReachTheHostAfterTheLoad) {
     const Row rows[] = {
         {"Ctrl+K", false, {VK_CONTROL, 'K', -'K', -VK_CONTROL}, {"d17+", "d75+", "c11+", "u75+", "u17"}},
         {"Q before, K", true, {'K', -'K'}, {"d81", "c113", "u81", "d75", "c107", "u75"}, {'Q', -'Q'}},
+        {"K released twice", false, {'K', -'K', -'K'}, {"d75", "c107", "u75"}},
         {"Down, Down", true, {VK_DOWN, -VK_DOWN, 0, VK_DOWN, -VK_DOWN}, {"md40", "mu40", "md40", "mu40"}},
         {"J into another program", true, {'J', -'J'}, {}, {}, true},
         {"X Q Y, Q closing the lister", true, {'X', -'X', 'Q', -'Q', 'Y', -'Y'},

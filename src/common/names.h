@@ -145,7 +145,8 @@ static_assert(kEditorWindowWaitMs == 10000, "kEditorNotReadyFormat names the wai
 inline constexpr DWORD kDialogLookIntervalMs = 100;
 inline constexpr DWORD kEditorLookPauseMs = 1;
 // Until the editor's window exists the pauses are longer: each look costs the starting editor
-// time at the server, and a key or the program's end still wakes the wait at once.
+// time at the server, and a key the launch's hook sees or the program's end still wakes the
+// wait at once.
 inline constexpr DWORD kEditorWindowLookPauseMs = 4;
 // Key events the user typed while the editor started, held for the host (a press and a
 // release are two).
