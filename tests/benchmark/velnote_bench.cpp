@@ -17,6 +17,8 @@
 #include <cwchar>
 #include <map>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,16 @@ std::string Quartiles(std::vector<double> values) {
     std::snprintf(text, sizeof text, "%.0f-%.0f ms", values[values.size() / 4] / 1000,
                   values[(values.size() * 3) / 4] / 1000);
     return text;
+}
+
+// The order of one round's kinds, a new one each round from a fixed seed: each kind follows
+// every other, so that what one leaves behind (an editor still ending, a key just typed) weighs
+// on all alike, and two runs draw the same orders.
+std::vector<size_t> RoundOrder(size_t kinds, std::mt19937& random) {
+    std::vector<size_t> order(kinds);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), random);
+    return order;
 }
 
 void Fault(const char* what) {
@@ -197,6 +209,11 @@ struct OpenSamples {
     std::vector<double> closeReturn;    // ListCloseWindow, call to return
     std::vector<double> closeEnded;     // ListCloseWindow called until the editor process ended
     std::vector<double> minimalEmbed;   // the minimal embedder: CreateProcessW until the editor is its child
+    std::vector<double> listLoadBefore;  // ListLoadW called until its CreateProcessW
+    std::vector<double> listLoadStart;   // its CreateProcessW until the editor's first answer
+    std::vector<double> listLoadAfter;   // that answer until ListLoadW returned
+    std::vector<double> minimalStart;    // the same two of the minimal embedder
+    std::vector<double> minimalAfter;
     std::vector<double> arrowReaction;  // an arrow key pressed during the wait until ListLoadW returned
     std::vector<double> arrowNoticed;   // the same key until the give-up's first platform call
     std::map<std::string, std::vector<double>> giveUpSteps;  // each call of the give-up, "N. name"
@@ -265,6 +282,31 @@ void RunBareEditor(const Setup& setup, Waiting waiting, OpenSamples& samples) {
     CloseHandle(process.hProcess);
 }
 
+// ListLoadW split where the editor's start-up begins and ends: CreateProcessW's call and the
+// editor's first answer to WM_NULL. Between the two the editor starts, which varies from start to
+// start by more than the whole of what the plug-in adds; before and after, the time is the
+// plug-in's own, set against what the minimal embedder does after its editor's answer.
+volatile LONG gEditorStarted = 0;
+double gStartCalled = 0;
+double gFirstAnswer = 0;
+
+BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+    gStartCalled = Microseconds();
+    BOOL created = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                  environment, directory, startup, process);
+    InterlockedExchange(&gEditorStarted, 1);
+    return created;
+}
+LRESULT WINAPI NotingSendMessageTimeoutW(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
+                                         PDWORD_PTR result) {
+    LRESULT sent = SendMessageTimeoutW(wnd, message, wParam, lParam, flags, timeout, result);
+    if (sent && message == WM_NULL && gFirstAnswer == 0)
+        gFirstAnswer = Microseconds();
+    return sent;
+}
+
 // One viewer in a stand-alone lister window: opened, sized as a host sizes it, left to
 // settle, and closed.
 void RunViewer(const Setup& setup, OpenSamples& samples) {
@@ -283,6 +325,11 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
         std::vector<std::unique_ptr<ScopedImport>> bound;
         for (const auto& [function, fake] : noting)
             bound.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", function, fake));
+        bound.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "USER32.dll", "SendMessageTimeoutW",
+                                                       reinterpret_cast<void*>(&NotingSendMessageTimeoutW)));
+        bound.push_back(std::make_unique<ScopedImport>(setup.plugin.module, "KERNEL32.dll", "CreateProcessW",
+                                                       reinterpret_cast<void*>(&NotingCreateProcessW)));
+        gStartCalled = gFirstAnswer = 0;
         gFirstHookCall = 0;
         gHeldKeysCalls.clear();
         start = Microseconds();
@@ -301,6 +348,9 @@ void RunViewer(const Setup& setup, OpenSamples& samples) {
     }
     samples.listLoad.push_back(opened);
     samples.listLoadWait.push_back(gFirstHookCall - start);
+    samples.listLoadBefore.push_back(gStartCalled - start);
+    samples.listLoadStart.push_back(gFirstAnswer - gStartCalled);
+    samples.listLoadAfter.push_back(start + opened - gFirstAnswer);
 
     RECT client;
     GetClientRect(host.lister, &client);
@@ -358,10 +408,14 @@ void RunMinimalEmbedder(const Setup& setup, OpenSamples& samples) {
         CloseHandle(process.hProcess);
         return;
     }
+    const double answered = Microseconds();
     SetParent(window, host.lister);
     SetWindowLongPtrW(window, GWL_STYLE, WS_CHILD);
     ShowWindow(window, SW_SHOWMAXIMIZED);
-    samples.minimalEmbed.push_back(Microseconds() - start);
+    const double embedded = Microseconds();
+    samples.minimalEmbed.push_back(embedded - start);
+    samples.minimalStart.push_back(answered - start);
+    samples.minimalAfter.push_back(embedded - answered);
 
     PumpFor(kSettleMs);
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -376,7 +430,6 @@ void RunMinimalEmbedder(const Setup& setup, OpenSamples& samples) {
 // its window; timed from the key to ListLoadW's return, and each platform call of the give-up
 // that can cost time on a display, which splits the reaction into noticing the key and each
 // step of giving up the launch.
-volatile LONG gEditorStarted = 0;
 volatile double gArrowPressed = 0;
 struct TimedCall {
     const char* name;
@@ -407,15 +460,6 @@ UINT WINAPI TimedSendInput(UINT count, LPINPUT inputs, int size) {
 }
 BOOL WINAPI TimedUnhookWindowsHookEx(HHOOK hook) {
     return TimedAfterTheKey("UnhookWindowsHookEx", [&] { return UnhookWindowsHookEx(hook); });
-}
-
-BOOL WINAPI NotingCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
-                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
-    BOOL created = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
-                                  environment, directory, startup, process);
-    InterlockedExchange(&gEditorStarted, 1);
-    return created;
 }
 
 DWORD WINAPI PressArrowDuringTheWait(LPVOID) {
@@ -512,10 +556,10 @@ void MeasureOpenAndClose(int rounds) {
     RunMinimalEmbedder(setup, warmUp);
 
     OpenSamples samples;
+    std::mt19937 random(1);
     for (int round = 0; round < rounds; ++round) {
-        // The order turns each round, so that no kind always follows the same other kind.
-        for (int step = 0; step < 5; ++step) {
-            switch ((round + step) % 5) {
+        for (size_t which : RoundOrder(5, random)) {
+            switch (which) {
             case 0: RunBareEditor(setup, Waiting::kSleeping, samples); break;
             case 1: RunBareEditor(setup, Waiting::kSpinning, samples); break;
             case 2: RunMinimalEmbedder(setup, samples); break;
@@ -555,6 +599,16 @@ void MeasureOpenAndClose(int rounds) {
                 "          minimal embedder %.1f ms (%s); median of %zu runs, interleaved\n",
                 listLoad / embedder, kEmbedderGoal, embedder, Quartiles(samples.minimalEmbed).c_str(),
                 samples.minimalEmbed.size());
+    const double before = Median(samples.listLoadBefore) / 1000, after = Median(samples.listLoadAfter) / 1000;
+    const double minimalAfter = Median(samples.minimalAfter) / 1000;
+    std::printf("          split at CreateProcessW and at the editor's first answer: ListLoadW %.2f ms before it,\n"
+                "          the editor starting %.1f ms (%s), %.2f ms after its answer; the minimal embedder's\n"
+                "          editor starting %.1f ms (%s), %.2f ms after its answer\n",
+                before, Median(samples.listLoadStart) / 1000, Quartiles(samples.listLoadStart).c_str(), after,
+                Median(samples.minimalStart) / 1000, Quartiles(samples.minimalStart).c_str(), minimalAfter);
+    std::printf("          ListLoadW's own time beyond the minimal embedder's (before CreateProcessW and after the\n"
+                "          answer): %.2f ms = %.3f of the minimal embedder; the editor's start-up under each is above\n",
+                before + after - minimalAfter, (before + after - minimalAfter) / embedder);
     std::vector<double> reaction = samples.arrowReaction;
     std::sort(reaction.begin(), reaction.end());
     std::printf("abort     arrow key during the wait until ListLoadW returned: median %.2f ms, longest %.2f ms"
@@ -688,10 +742,9 @@ void MeasureClose(int rounds) {
     }
     constexpr size_t kKinds = sizeof kCloseKinds / sizeof kCloseKinds[0];
     std::vector<double> minimal, plugin[kKinds];
+    std::mt19937 random(1);
     for (int round = -1; round < rounds; ++round) {  // round -1 warms up: not counted
-        // The order turns each round; step kKinds is the minimal closer.
-        for (size_t step = 0; step <= kKinds; ++step) {
-            const size_t which = (static_cast<size_t>(round + 1) + step) % (kKinds + 1);
+        for (size_t which : RoundOrder(kKinds + 1, random)) {  // kind kKinds is the minimal closer
             const CloseKind& kind = kCloseKinds[which == kKinds ? 0 : which];
             OpenViewer viewer = OpenViewerOfKind(setup, kind);
             if (viewer.container == nullptr || viewer.process == nullptr) {
