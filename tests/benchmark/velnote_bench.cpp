@@ -601,6 +601,7 @@ void MeasureOpenAndClose(int rounds) {
                 samples.minimalEmbed.size());
     const double before = Median(samples.listLoadBefore) / 1000, after = Median(samples.listLoadAfter) / 1000;
     const double minimalAfter = Median(samples.minimalAfter) / 1000;
+    const double own = before + after - minimalAfter;
     std::printf("          split at CreateProcessW and at the editor's first answer: ListLoadW %.2f ms before it,\n"
                 "          the editor starting %.1f ms (%s), %.2f ms after its answer; the minimal embedder's\n"
                 "          editor starting %.1f ms (%s), %.2f ms after its answer\n",
@@ -608,7 +609,7 @@ void MeasureOpenAndClose(int rounds) {
                 Median(samples.minimalStart) / 1000, Quartiles(samples.minimalStart).c_str(), minimalAfter);
     std::printf("          ListLoadW's own time beyond the minimal embedder's (before CreateProcessW and after the\n"
                 "          answer): %.2f ms = %.3f of the minimal embedder; the editor's start-up under each is above\n",
-                before + after - minimalAfter, (before + after - minimalAfter) / embedder);
+                own, own / embedder);
     std::vector<double> reaction = samples.arrowReaction;
     std::sort(reaction.begin(), reaction.end());
     std::printf("abort     arrow key during the wait until ListLoadW returned: median %.2f ms, longest %.2f ms"
