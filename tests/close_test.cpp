@@ -497,9 +497,9 @@ TEST_F(Close, AHungEditorHoldsNoHostActionAndIsAskedToCloseOnceItAnswersAgain) {
 // emulated 32-bit set, where every call on another process's window costs a multiple of its
 // native time, does not stretch; the whole close is bounded only against the quickest of the
 // editor's own late steps (the window destroyed 250 ms later), which it never waits for. An
-// editor that keeps its window comes back where the viewer
-// was, restored and brought forward once it has settled (menus of another process cannot be
-// read under Wine: the calls that give them back are checked), and the user closes it there.
+// editor that keeps its window comes back where the viewer was, restored and brought forward
+// once it has settled (menus of another process cannot be read under Wine: the calls that
+// give them back are checked), and the user closes it there.
 TEST_F(Close, EachKindOfEditorHoldsTheHostOnlyAsLongAsItTakesToAnswer) {
     struct Row {
         const char* name;
