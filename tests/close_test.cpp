@@ -272,50 +272,37 @@ BOOL WINAPI RecordEnableMenuItem(HMENU menu, UINT item, UINT flags) {
 
 // The host's time in waits of the plug-in's own choosing while the clock is bound: its pauses,
 // and the sends that the editor did not answer within the bound the plug-in set (a send the
-// editor answered took the editor's time). Times come from the performance counter: a
-// pause of a few milliseconds is below GetTickCount's step on Windows.
+// editor answered took the editor's time).
 double gOwnWaitMs;
 decltype(&Sleep) gSleep;
 decltype(&WaitForSingleObject) gWaitForSingleObject;
 decltype(&MsgWaitForMultipleObjects) gMsgWaitForMultipleObjects;
 decltype(&SendMessageTimeoutW) gSendMessageTimeout;
 
-LONGLONG CounterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-void CountOwnWait(LONGLONG since) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    gOwnWaitMs += 1000.0 * static_cast<double>(CounterNow() - since) / static_cast<double>(frequency.QuadPart);
-}
-
 VOID WINAPI TimedSleep(DWORD milliseconds) {
-    const LONGLONG start = CounterNow();
+    const double start = CounterMilliseconds();
     gSleep(milliseconds);
-    CountOwnWait(start);
+    gOwnWaitMs += CounterMilliseconds() - start;
 }
 DWORD WINAPI TimedWaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    const LONGLONG start = CounterNow();
+    const double start = CounterMilliseconds();
     const DWORD woken = gWaitForSingleObject(object, milliseconds);
-    CountOwnWait(start);
+    gOwnWaitMs += CounterMilliseconds() - start;
     return woken;
 }
 DWORD WINAPI TimedMsgWaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL all, DWORD milliseconds,
                                             DWORD wakeMask) {
-    const LONGLONG start = CounterNow();
+    const double start = CounterMilliseconds();
     const DWORD woken = gMsgWaitForMultipleObjects(count, objects, all, milliseconds, wakeMask);
-    CountOwnWait(start);
+    gOwnWaitMs += CounterMilliseconds() - start;
     return woken;
 }
 LRESULT WINAPI TimedSendMessageTimeout(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
                                        UINT milliseconds, PDWORD_PTR result) {
-    const LONGLONG start = CounterNow();
+    const double start = CounterMilliseconds();
     const LRESULT answered = gSendMessageTimeout(wnd, message, wParam, lParam, flags, milliseconds, result);
     if (answered == 0)
-        CountOwnWait(start);
+        gOwnWaitMs += CounterMilliseconds() - start;
     return answered;
 }
 

@@ -59,6 +59,8 @@ private:
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 // Pumps this thread's messages for a while, for what must not happen.
 void PumpFor(DWORD milliseconds);
+// The performance counter in milliseconds, for times below GetTickCount's step on Windows.
+double CounterMilliseconds();
 
 // Identifiers of the running processes whose executable is named Velnote.exe.
 std::vector<DWORD> RunningStandInProcesses();

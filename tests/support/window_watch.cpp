@@ -1,5 +1,6 @@
 #include "support/window_watch.h"
 
+#include "support/editor.h"
 #include "support/host_windows.h"
 
 WindowWatch::WindowWatch(HWND watched) : thread_([this, watched] { Run(watched); }) {}
@@ -15,16 +16,13 @@ void WindowWatch::Stop() {
 }
 
 void WindowWatch::Run(HWND watched) {
-    LARGE_INTEGER frequency, previous, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&previous);
+    double previous = CounterMilliseconds();
     bool foreign = false;
     while (!stop_) {
         Sleep(1);
-        QueryPerformanceCounter(&now);
+        const double now = CounterMilliseconds();
         if (foreign)
-            foreignForegroundMs_ +=
-                1000.0 * static_cast<double>(now.QuadPart - previous.QuadPart) / static_cast<double>(frequency.QuadPart);
+            foreignForegroundMs_ += now - previous;
         previous = now;
         HWND front = GetForegroundWindow();
         foreign = front != nullptr && ProcessOf(front) != GetCurrentProcessId();
